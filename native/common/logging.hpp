@@ -1,0 +1,40 @@
+#pragma once
+/// Logging facade over the logger of `zentrel_master.logging_config.get_logger(name)`.
+///
+/// Debug logging sits on hot paths: check `debug_enabled()` before building a debug text.
+
+#include "common/python.hpp"
+
+#include <string_view>
+
+namespace zm {
+
+class Logger {
+public:
+    enum Level { DEBUG = 10, INFO = 20, WARNING = 30, ERROR = 40 };
+
+    /// Fetches the logger named `name` from the host's logging configuration.
+    explicit Logger(const char *name);
+
+    bool enabled(Level level) const;
+    bool debug_enabled() const { return enabled(DEBUG); }
+
+    void log(Level level, std::string_view text) const;
+    void log(Level level, py::handle text) const;
+    void debug(std::string_view text) const { log(DEBUG, text); }
+    void info(std::string_view text) const { log(INFO, text); }
+    void warning(std::string_view text) const { log(WARNING, text); }
+    void error(std::string_view text) const { log(ERROR, text); }
+    /// Error-level log with the exception being handled attached (`exc_info=True`).
+    void exception(std::string_view text) const;
+
+    const py::object &logger() const { return logger_; }
+
+private:
+    py::object logger_;
+};
+
+/// A logger that lives until the process ends (never destroyed after the interpreter).
+const Logger &module_logger(const char *name);
+
+} // namespace zm

@@ -1,0 +1,6 @@
+#include "common/coroutine.hpp"
+
+PYBIND11_MODULE(kernel, m) {
+    m.doc() = "The per-workbook kernel process: connection, send path, dispatch, execution and function invocation.";
+    zm::init_common(m);
+}

@@ -1,0 +1,1 @@
+"""Business Layer side: package dependency resolution and the package index client."""

@@ -1,0 +1,1 @@
+"""The kernel process and what runs inside it."""
