@@ -167,11 +167,18 @@ PyObject *protocol_result(PySendResult status, PyObject *value) {
         PyErr_SetNone(PyExc_StopIteration);
         return nullptr;
     }
-    // Always box: a tuple or an exception instance must arrive as itself.
-    PyObject *stop = PyObject_CallOneArg(PyExc_StopIteration, value);
-    Py_DECREF(value);
-    if (stop != nullptr)
+    // Always box: a tuple or an exception instance must arrive as itself. Built directly (what
+    // StopIteration(value) does) because every `await` of ours from Python code pays for it.
+    auto *type = reinterpret_cast<PyTypeObject *>(PyExc_StopIteration);
+    PyObject *args = PyTuple_Pack(1, value);
+    PyObject *stop = args ? type->tp_new(type, args, nullptr) : nullptr;
+    Py_XDECREF(args);
+    if (stop != nullptr) {
+        reinterpret_cast<PyStopIterationObject *>(stop)->value = value; // takes our reference
         PyErr_SetRaisedException(stop);
+    } else {
+        Py_DECREF(value);
+    }
     return nullptr;
 }
 
