@@ -116,9 +116,8 @@ void bind_stream_router(py::module_ &m) {
         .def("readable", [](const StreamRouter &) { return false; })
         .def("isatty",
              [](const StreamRouter &self) {
-                 return py::bool_(py::getattr(self.target(), "isatty", py::none()).is_none()
-                                      ? py::bool_(false)
-                                      : self.target().attr("isatty")());
+                 py::object isatty = py::getattr(self.target(), "isatty", py::none());
+                 return !isatty.is_none() && py::bool_(isatty());
              })
         .def("fileno", [](const StreamRouter &self) { return self.target().attr("fileno")(); })
         .def_property_readonly("encoding",
