@@ -109,9 +109,8 @@ void bind_virtual_environment(py::module_ &m) {
 }
 
 void bind_stream_router(py::module_ &m) {
-    py::class_<StreamRouter>(m, "StreamRouter", doc::STREAM_ROUTER)
-        .def("write", &StreamRouter::write, py::arg("text"))
-        .def("flush", &StreamRouter::flush)
+    py::class_<StreamRouter> cls(m, "StreamRouter", doc::STREAM_ROUTER);
+    cls.def("flush", &StreamRouter::flush)
         .def("writable", [](const StreamRouter &) { return true; })
         .def("readable", [](const StreamRouter &) { return false; })
         .def("isatty",
@@ -131,6 +130,7 @@ void bind_stream_router(py::module_ &m) {
         .def("__getattr__", [](const StreamRouter &self, py::str name) {
             return py::getattr(self.target(), name);
         });
+    py::setattr(cls, "write", router_write_method());
 }
 
 } // namespace
