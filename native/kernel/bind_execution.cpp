@@ -39,7 +39,8 @@ py::object import_user_package() {
             continue;
         const std::string text = utf8(name);
         if (text.compare(0, prefix.size(), prefix) == 0) {
-            const std::string alias = std::string(USER_PACKAGE_NAME) + "." + text.substr(prefix.size());
+            const std::string alias =
+                std::string(USER_PACKAGE_NAME) + "." + text.substr(prefix.size());
             if (!modules.contains(alias))
                 modules[py::str(alias)] = modules[name];
         }

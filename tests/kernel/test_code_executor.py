@@ -82,7 +82,9 @@ class TestErrors:
         assert record["error"]["type"] == "SyntaxError"
 
     def test_output_before_failure_is_kept(self, executor):
-        record = executor.execute("print('before'); import sys; print('err', file=sys.stderr); 1 / 0")
+        record = executor.execute(
+            "print('before'); import sys; print('err', file=sys.stderr); 1 / 0"
+        )
         assert record["success"] is False
         assert record["stdout"] == "before\n"
         assert record["stderr"] == "err\n"
@@ -101,7 +103,13 @@ class TestErrors:
             ("class Stop(BaseException): pass\nraise Stop('halt')", "Stop"),
             ("def g():\n    yield 1\nraise GeneratorExit", "GeneratorExit"),
         ],
-        ids=["system-exit", "sys-exit", "keyboard-interrupt", "custom-base-exception", "generator-exit"],
+        ids=[
+            "system-exit",
+            "sys-exit",
+            "keyboard-interrupt",
+            "custom-base-exception",
+            "generator-exit",
+        ],
     )
     def test_base_exceptions_are_reported_not_raised(self, executor, code, type_name):
         stdout, stderr = sys.stdout, sys.stderr
@@ -168,9 +176,19 @@ class TestConsoleDefinedCode:
             (["x = 3", "sum(x for _ in range(2))"], 6),
             (["x = 3", "g = lambda: x * 2", "g()"], 6),
             (["def f(): return later", "later = 'bound after'", "f()"], "bound after"),
-            (["def inner(): return 5", "def outer(): return [inner() for _ in range(2)]", "outer()"], [5, 5]),
+            (
+                [
+                    "def inner(): return 5",
+                    "def outer(): return [inner() for _ in range(2)]",
+                    "outer()",
+                ],
+                [5, 5],
+            ),
             (["def len(x): return 42", "def g(): return len([])", "g()"], 42),
-            (["import math", "class K:\n    def m(self): return math.e", "K().m()"], 2.718281828459045),
+            (
+                ["import math", "class K:\n    def m(self): return math.e", "K().m()"],
+                2.718281828459045,
+            ),
             (["def f(): return max(1, 2)", "f()"], 2),
         ],
         ids=[

@@ -126,7 +126,8 @@ class TestFailingModule:
         loader.update_module(name, "def f():\n    return 1 / 0\n")
         record = kernel.CodeExecutor().execute(f"import {name}\n{name}.f()")
         assert record["error"]["type"] == "ZeroDivisionError"
-        assert f'File "<virtual:{name}>", line 2, in f\n    return 1 / 0\n' in record["error"]["traceback"]
+        expected = f'File "<virtual:{name}>", line 2, in f\n    return 1 / 0\n'
+        assert expected in record["error"]["traceback"]
 
     def test_syntax_error_names_the_virtual_file(self, name):
         loader.update_module(name, "def broken(:\n")

@@ -77,7 +77,13 @@ def test_split(code, result, binding):
         "s = 1; \\",
         "#; ",
     ],
-    ids=["unterminated", "unterminated-triple", "deep-f-string-nesting", "trailing-backslash", "only-comment"],
+    ids=[
+        "unterminated",
+        "unterminated-triple",
+        "deep-f-string-nesting",
+        "trailing-backslash",
+        "only-comment",
+    ],
 )
 def test_malformed_text_is_a_reported_error_or_runs(code):
     record = kernel.CodeExecutor().execute(code)

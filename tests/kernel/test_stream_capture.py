@@ -86,7 +86,8 @@ class TestKernelStreamHook:
         hook = kernel.KernelStreamHook("stdout", broken)
         assert hook.write("a") == 1
         assert hook.write("b") == 1
-        assert console.getvalue() == "a[KernelStreamHook Error] gone\nb[KernelStreamHook Error] gone\n"
+        error_line = "[KernelStreamHook Error] gone\n"
+        assert console.getvalue() == f"a{error_line}b{error_line}"
 
     def test_failing_console_is_ignored(self, monkeypatch):
         class Closed(io.StringIO):

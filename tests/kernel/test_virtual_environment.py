@@ -143,7 +143,9 @@ class TestUnloadByPrefix:
         assert package in sys.modules
 
     @pytest.mark.parametrize(
-        "paths", [("a",), "abc", [b"/tmp"], [None]], ids=["tuple", "str", "bytes-entry", "none-entry"]
+        "paths",
+        [("a",), "abc", [b"/tmp"], [None]],
+        ids=["tuple", "str", "bytes-entry", "none-entry"],
     )
     def test_bad_paths_are_refused(self, paths):
         with pytest.raises(TypeError, match="Argument 'paths' has incorrect type"):

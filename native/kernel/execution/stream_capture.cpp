@@ -93,7 +93,8 @@ Py_ssize_t capture_write(PyObject *capture, PyObject *text) {
 }
 
 bool is_stream_capture(PyObject *stream) {
-    return reinterpret_cast<PyObject *>(Py_TYPE(stream)) == execution_runtime().stream_capture.ptr();
+    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(stream));
+    return type == execution_runtime().stream_capture.ptr();
 }
 
 py::object fast_method(PyMethodDef *def) {
