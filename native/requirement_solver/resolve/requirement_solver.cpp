@@ -270,6 +270,9 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
     py::object best_version;
     py::object best_text;
     for (py::handle v_str : snapshot) {
+        // Entries that are not text are as unparsable as a malformed version text.
+        if (!PyUnicode_Check(v_str.ptr()))
+            continue;
         py::object parsed = matcher->parse_version(packaging, v_str);
         if (parsed.is_none())
             continue;

@@ -18,6 +18,13 @@ py::object dict_get(const py::dict &d, py::handle key) {
     return py::reinterpret_borrow<py::object>(v);
 }
 
+bool truth(py::handle value) {
+    const int on = PyObject_IsTrue(value.ptr());
+    if (on < 0)
+        throw py::error_already_set();
+    return on == 1;
+}
+
 bool matches(py::error_already_set &e, const py::object &type) {
     return !type.is_none() && PyExceptionClass_Check(type.ptr()) && e.matches(type);
 }
@@ -122,7 +129,12 @@ bool VersionMatcher::contains(py::handle spec, py::handle specifier_set, py::han
         if (PyErr_Occurred())
             throw py::error_already_set();
     }
-    const int in = PySequence_Contains(specifier_set.ptr(), version.ptr());
+    // Pre-releases match only when the specifier names one: the set's own `prereleases` says
+    // whether it does. (Plain `in` follows the same rule only up to packaging 25.)
+    py::object allow = py::bool_(truth(specifier_set.attr("prereleases")));
+    py::object answer =
+        specifier_set.attr("contains")(version, py::arg("prereleases") = std::move(allow));
+    const int in = PyObject_IsTrue(answer.ptr());
     if (in < 0)
         throw py::error_already_set();
     if (keep && PyDict_SetItem(answers.ptr(), version_text.ptr(), in ? Py_True : Py_False) < 0)

@@ -27,7 +27,8 @@ public:
     /// `Version(text)`, or None when the library raises InvalidVersion.
     py::object parse_version(const Packaging &packaging, py::handle text);
 
-    /// `version in specifier_set`, remembered per (spec text, version text).
+    /// `specifier_set.contains(version, prereleases=bool(specifier_set.prereleases))`: pre-releases
+    /// only where the specifier names one; remembered per (spec text, version text).
     bool contains(py::handle spec, py::handle specifier_set, py::handle version_text,
                   py::handle version);
 

@@ -20,18 +20,23 @@ from pathlib import Path
 from typing import Any
 from urllib.parse import unquote, urlsplit
 
-from packaging.requirements import InvalidRequirement, Requirement
-from packaging.specifiers import InvalidSpecifier, SpecifierSet
-from packaging.utils import (
-    InvalidSdistFilename,
-    InvalidWheelFilename,
-    canonicalize_name,
-    parse_sdist_filename,
-    parse_wheel_filename,
-)
-from packaging.version import InvalidVersion, Version
+try:
+    from packaging.requirements import InvalidRequirement, Requirement
+    from packaging.specifiers import InvalidSpecifier, SpecifierSet
+    from packaging.utils import (
+        InvalidSdistFilename,
+        InvalidWheelFilename,
+        canonicalize_name,
+        parse_sdist_filename,
+        parse_wheel_filename,
+    )
+    from packaging.version import InvalidVersion, Version
 
-__all__ = ["PackageIndexClient", "DependencyMap"]
+    PACKAGING_MISSING: ImportError | None = None
+except ImportError as e:  # the solver still loads; reading an index then reports this
+    PACKAGING_MISSING = e
+
+__all__ = ["PackageIndexClient", "DependencyMap", "PACKAGING_MISSING"]
 
 DependencyMap = dict[str, Any]
 """{"name": str, "version_spec": str, "extras": list[str], "markers": str}"""
@@ -94,6 +99,12 @@ class PackageIndexClient:
     def __init__(self, settings_manager: Any) -> None:
         self.settings_manager = settings_manager
 
+    @staticmethod
+    def _need_packaging() -> None:
+        if PACKAGING_MISSING is not None:
+            raise RuntimeError("the package index client needs the packaging library") from (
+                PACKAGING_MISSING)
+
     # The current environment
 
     def check_specifier_in_dist(
@@ -103,6 +114,7 @@ class PackageIndexClient:
         requested extra's requirements are installed and satisfied too; else None."""
         if not getattr(self.settings_manager, "consider_installed", True):
             return None
+        self._need_packaging()
         try:
             dist = importlib.metadata.distribution(package_name)
         except (importlib.metadata.PackageNotFoundError, ValueError):
@@ -130,6 +142,7 @@ class PackageIndexClient:
 
     def index_dir(self) -> Path:
         """The index directory the settings name; LookupError when there is none."""
+        self._need_packaging()
         getter = getattr(self.settings_manager, "get_package_index_dir", None)
         path = getter() if callable(getter) else None
         if not path:
