@@ -20,12 +20,56 @@ namespace {
 
 using Level = zm::Logger::Level;
 
-const zm::Logger &logger() { return zm::module_logger(texts::MODULE_NAME); }
+const zm::Logger &logger() {
+    static const zm::Logger &log = zm::module_logger(texts::MODULE_NAME);
+    return log;
+}
+
+py::handle intern(const char *text) {
+    PyObject *s = PyUnicode_InternFromString(text);
+    if (s == nullptr)
+        throw py::error_already_set();
+    return s; // kept for the life of the process
+}
+
+/// Attribute and key names of the hot path, made once.
+struct Names {
+    py::handle name = intern("name");
+    py::handle version_spec = intern("version_spec");
+    py::handle extras = intern("extras");
+    py::handle markers = intern("markers");
+    py::handle get_dependencies = intern("get_dependencies");
+    py::handle get_versions = intern("get_versions");
+    py::handle check_specifier_in_dist = intern("check_specifier_in_dist");
+    py::handle get_cached_package = intern("get_cached_package");
+    py::handle version = intern("version");
+    py::handle add = intern("add");
+};
+
+const Names &names() {
+    static const Names n;
+    return n;
+}
+
+/// `logger.isEnabledFor(level)` through a bound method made once: this sits on the hot path.
+bool enabled(Level level) {
+    static PyObject *const is_enabled_for =
+        PyObject_GetAttrString(logger().logger().ptr(), "isEnabledFor");
+    if (is_enabled_for == nullptr)
+        throw py::error_already_set();
+    py::int_ number(static_cast<int>(level));
+    PyObject *r = PyObject_CallOneArg(is_enabled_for, number.ptr());
+    if (r == nullptr)
+        throw py::error_already_set();
+    const bool on = r == Py_True;
+    Py_DECREF(r);
+    return on;
+}
 
 /// Logs `fmt` (PyUnicode_FromFormat) at `level`, building the text only when it is enabled.
 template <class... Args> void logf(Level level, const char *fmt, Args... args) {
     const zm::Logger &log = logger();
-    if (!log.enabled(level))
+    if (!enabled(level))
         return;
     PyObject *text = PyUnicode_FromFormat(fmt, args...);
     if (text == nullptr)
@@ -132,30 +176,33 @@ py::object latest_version_awaitable(const py::object &self, const py::object &na
 }
 
 /// `dep[key]` of a dependency map; an empty object when the key is missing.
-py::object field(py::handle dep, const char *key) {
-    PyObject *v = PyDict_GetItemString(dep.ptr(), key);
+py::object field(py::handle dep, py::handle key) {
+    PyObject *v = PyDict_GetItemWithError(dep.ptr(), key.ptr());
+    if (v == nullptr && PyErr_Occurred())
+        throw py::error_already_set();
     return py::reinterpret_borrow<py::object>(v);
 }
 
 /// A text field of dependency entry `i` (None counts as missing when `optional`).
-py::object text_field(py::handle dep, Py_ssize_t i, const char *key, bool optional) {
+py::object text_field(py::handle dep, Py_ssize_t i, py::handle key, bool optional) {
+    const char *key_text = PyUnicode_AsUTF8(key.ptr());
     py::object value = field(dep, key);
     if (optional && value && value.is_none())
         value = py::object();
     if (!value) {
         if (optional)
             return py::str("");
-        raise_format(PyExc_ValueError, texts::DEP_MISSING_KEY, i, key);
+        raise_format(PyExc_ValueError, texts::DEP_MISSING_KEY, i, key_text);
     }
     if (!PyUnicode_Check(value.ptr()))
-        raise_format(PyExc_TypeError, texts::DEP_WRONG_TYPE, i, key, Py_TYPE(value.ptr())->tp_name,
-                     "str");
+        raise_format(PyExc_TypeError, texts::DEP_WRONG_TYPE, i, key_text,
+                     Py_TYPE(value.ptr())->tp_name, "str");
     return value;
 }
 
 /// A private copy of the extras of dependency entry `i` (missing or None: none).
 py::list extras_field(py::handle dep, Py_ssize_t i) {
-    py::object value = field(dep, "extras");
+    py::object value = field(dep, names().extras);
     if (!value || value.is_none())
         return py::list();
     if (!PyList_Check(value.ptr()))
@@ -217,7 +264,7 @@ py::str normalize_name(py::handle name) {
 
 zm::Coro get_all_versions(py::object self, py::object package_name) {
     py::object client = solver(self).client;
-    co_return co_await client.attr("get_versions")(package_name);
+    co_return co_await client.attr(names().get_versions)(package_name);
 }
 
 zm::Coro get_latest_version(py::object self, py::object package_name) {
@@ -231,7 +278,7 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
                               py::object extras, std::shared_ptr<VersionMatcher> matcher) {
     py::object client = solver(self).client;
     py::object dist_version =
-        client.attr("check_specifier_in_dist")(package_name, version_spec, extras);
+        client.attr(names().check_specifier_in_dist)(package_name, version_spec, extras);
     if (truth(dist_version)) {
         logf(Level::INFO, texts::SATISFIED_BY_DIST, package_name.ptr(), dist_version.ptr());
         co_return pair(dist_version, true);
@@ -242,7 +289,8 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
 
     const Packaging packaging = Packaging::current();
     if (!packaging.available) {
-        logger().warning(texts::NO_PACKAGING);
+        if (enabled(Level::WARNING))
+            logger().log(Level::WARNING, py::str(texts::NO_PACKAGING));
         if (const auto pin = exact_pin(spec_text))
             co_return pair(substring(version_spec, *pin), false);
         logf(Level::DEBUG, texts::NON_EXACT, version_spec.ptr(), package_name.ptr());
@@ -267,28 +315,33 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
 
     // The highest matching version; among equal versions the first listed, as a stable sort
     // from highest to lowest would leave it.
-    py::object best_version;
-    py::object best_text;
-    for (py::handle v_str : snapshot) {
-        // Entries that are not text are as unparsable as a malformed version text.
-        if (!PyUnicode_Check(v_str.ptr()))
-            continue;
-        py::object parsed = matcher->parse_version(packaging, v_str);
-        if (parsed.is_none())
-            continue;
-        if (!matcher->contains(version_spec, specifier_set, v_str, parsed))
-            continue;
-        if (best_version) {
-            const int higher = PyObject_RichCompareBool(parsed.ptr(), best_version.ptr(), Py_GT);
-            if (higher < 0)
-                throw py::error_already_set();
-            if (higher == 0)
+    py::object best_text = matcher->known_best(version_spec, snapshot);
+    if (!best_text) {
+        py::object best_version;
+        best_text = py::none();
+        for (py::handle v_str : snapshot) {
+            // Entries that are not text are as unparsable as a malformed version text.
+            if (!PyUnicode_Check(v_str.ptr()))
                 continue;
+            py::object parsed = matcher->parse_version(packaging, v_str);
+            if (parsed.is_none())
+                continue;
+            if (!matcher->contains(version_spec, specifier_set, v_str, parsed))
+                continue;
+            if (best_version) {
+                const int higher =
+                    PyObject_RichCompareBool(parsed.ptr(), best_version.ptr(), Py_GT);
+                if (higher < 0)
+                    throw py::error_already_set();
+                if (higher == 0)
+                    continue;
+            }
+            best_version = parsed;
+            best_text = py::reinterpret_borrow<py::object>(v_str);
         }
-        best_version = parsed;
-        best_text = py::reinterpret_borrow<py::object>(v_str);
+        matcher->remember_best(version_spec, snapshot, best_text);
     }
-    if (!best_version) {
+    if (best_text.is_none()) {
         logf(Level::WARNING, texts::NO_MATCH, package_name.ptr(), version_spec.ptr());
         co_return pair(py::none(), false);
     }
@@ -303,7 +356,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
         co_return py::list();
     }
     py::object client = solver(self).client;
-    py::object deps_data = co_await client.attr("get_dependencies")(package_name, version);
+    py::object deps_data = co_await client.attr(names().get_dependencies)(package_name, version);
     if (!truth(deps_data))
         co_return py::list();
     if (!PyList_Check(deps_data.ptr()) && !PyTuple_Check(deps_data.ptr()))
@@ -320,11 +373,11 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
         py::object dep = py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(deps.ptr(), i));
         if (!PyDict_Check(dep.ptr()))
             raise_format(PyExc_TypeError, texts::DEP_NOT_A_MAP, i, Py_TYPE(dep.ptr())->tp_name);
-        py::object markers = text_field(dep, i, "markers", true);
+        py::object markers = text_field(dep, i, names().markers, true);
         if (for_other_extra(markers, extras, extras_set))
             continue;
-        py::object name = text_field(dep, i, "name", false);
-        py::object version_spec = text_field(dep, i, "version_spec", false);
+        py::object name = text_field(dep, i, names().name, false);
+        py::object version_spec = text_field(dep, i, names().version_spec, false);
         py::list dep_extras = extras_field(dep, i);
 
         py::object best;
@@ -386,10 +439,10 @@ zm::Coro resolve(py::object self, py::list specs) {
                     if (PySet_Add(existing.source.ptr(), item.requested_by.ptr()) < 0)
                         throw py::error_already_set();
                 } else {
-                    existing.source.attr("add")(item.requested_by);
+                    existing.source.attr(names().add)(item.requested_by);
                 }
             }
-            py::object existing_version = existing.spec.attr("version");
+            py::object existing_version = existing.spec.attr(names().version);
             const int differs = PyObject_RichCompareBool(existing_version.ptr(), version.ptr(), Py_NE);
             if (differs < 0)
                 throw py::error_already_set();
@@ -412,7 +465,7 @@ zm::Coro resolve(py::object self, py::list specs) {
         py::object cache = solver(self).package_cache;
         if (!cache.is_none()) {
             py::str extras_key = item.spec.cast<const PackageSpec &>().extras_key();
-            cached_path = cache.attr("get_cached_package")(name, version, extras_key);
+            cached_path = cache.attr(names().get_cached_package)(name, version, extras_key);
             if (!truth(cached_path))
                 cached_path = py::none();
         }
@@ -448,7 +501,7 @@ zm::Coro resolve(py::object self, py::list specs) {
                 throw py::error_already_set();
             py::object message = py::reinterpret_steal<py::object>(text);
             errors.append(message);
-            if (logger().enabled(Level::ERROR))
+            if (enabled(Level::ERROR))
                 logger().log(Level::ERROR, message);
             success = false;
         }

@@ -8,6 +8,13 @@ namespace {
 
 PyObject *g_globals = nullptr; // strong reference kept for the life of the process
 
+bool truth(py::handle value) {
+    const int on = PyObject_IsTrue(value.ptr());
+    if (on < 0)
+        throw py::error_already_set();
+    return on == 1;
+}
+
 /// Only exact str keys are remembered: a str subclass may define its own equality.
 bool cacheable(py::handle text) { return PyUnicode_CheckExact(text.ptr()); }
 
@@ -16,13 +23,6 @@ py::object dict_get(const py::dict &d, py::handle key) {
     if (v == nullptr && PyErr_Occurred())
         throw py::error_already_set();
     return py::reinterpret_borrow<py::object>(v);
-}
-
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
 }
 
 bool matches(py::error_already_set &e, const py::object &type) {
@@ -36,21 +36,31 @@ void set_module_globals(py::dict globals) {
     g_globals = globals.release().ptr();
 }
 
-py::object module_global(const char *name) {
-    PyObject *v = PyDict_GetItemString(g_globals, name);
+py::object module_global(py::handle name) {
+    PyObject *v = PyDict_GetItemWithError(g_globals, name.ptr());
+    if (v == nullptr && PyErr_Occurred())
+        throw py::error_already_set();
     return v ? py::reinterpret_borrow<py::object>(v) : py::none();
 }
 
+py::object module_global(const char *name) {
+    return module_global(py::reinterpret_steal<py::object>(PyUnicode_FromString(name)));
+}
+
 Packaging Packaging::current() {
+    static PyObject *const keys[] = {
+        PyUnicode_InternFromString("PACKAGING_AVAILABLE"),
+        PyUnicode_InternFromString("SpecifierSet"),
+        PyUnicode_InternFromString("InvalidSpecifier"),
+        PyUnicode_InternFromString("Version"),
+        PyUnicode_InternFromString("InvalidVersion"),
+    };
     Packaging p;
-    const int on = PyObject_IsTrue(module_global("PACKAGING_AVAILABLE").ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    p.available = on == 1;
-    p.specifier_set = module_global("SpecifierSet");
-    p.invalid_specifier = module_global("InvalidSpecifier");
-    p.version = module_global("Version");
-    p.invalid_version = module_global("InvalidVersion");
+    p.available = truth(module_global(keys[0]));
+    p.specifier_set = module_global(keys[1]);
+    p.invalid_specifier = module_global(keys[2]);
+    p.version = module_global(keys[3]);
+    p.invalid_version = module_global(keys[4]);
     return p;
 }
 
@@ -64,6 +74,7 @@ void VersionMatcher::follow(const Packaging &packaging) {
     PyDict_Clear(spec_errors_.ptr());
     PyDict_Clear(versions_.ptr());
     PyDict_Clear(contains_.ptr());
+    PyDict_Clear(best_.ptr());
 }
 
 py::object VersionMatcher::specifier_set(const Packaging &packaging, py::handle spec,
@@ -111,6 +122,33 @@ py::object VersionMatcher::parse_version(const Packaging &packaging, py::handle 
     if (keep)
         versions_[text] = parsed;
     return parsed;
+}
+
+namespace {
+
+/// The key of a remembered choice, or an empty object when some text is not an exact str.
+py::object best_key(py::handle spec, py::handle versions) {
+    if (!cacheable(spec))
+        return py::object();
+    const Py_ssize_t n = PyTuple_GET_SIZE(versions.ptr());
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!cacheable(PyTuple_GET_ITEM(versions.ptr(), i)))
+            return py::object();
+    return py::make_tuple(spec, versions);
+}
+
+} // namespace
+
+py::object VersionMatcher::known_best(py::handle spec, py::handle versions) {
+    // Only valid while the classes that made the answers are bound (follow() ran this call).
+    if (py::object key = best_key(spec, versions))
+        return dict_get(best_, key);
+    return py::object();
+}
+
+void VersionMatcher::remember_best(py::handle spec, py::handle versions, py::handle best) {
+    if (py::object key = best_key(spec, versions))
+        best_[key] = best;
 }
 
 bool VersionMatcher::contains(py::handle spec, py::handle specifier_set, py::handle version_text,

@@ -32,6 +32,11 @@ public:
     bool contains(py::handle spec, py::handle specifier_set, py::handle version_text,
                   py::handle version);
 
+    /// The answer chosen earlier for this spec text and exactly these version texts (None for
+    /// no match), or an empty object when there is none.
+    py::object known_best(py::handle spec, py::handle versions);
+    void remember_best(py::handle spec, py::handle versions, py::handle best);
+
 private:
     /// Forgets every answer when the library's classes were rebound since the last call.
     void follow(const Packaging &packaging);
@@ -42,10 +47,12 @@ private:
     py::dict spec_errors_; ///< spec text -> InvalidSpecifier text
     py::dict versions_;    ///< version text -> Version or None
     py::dict contains_;    ///< spec text -> {version text -> bool}
+    py::dict best_;        ///< (spec text, tuple of version texts) -> version text or None
 };
 
 /// The module's globals, for the names tests may rebind (set once at module initialisation).
 void set_module_globals(py::dict globals);
+py::object module_global(py::handle name);
 py::object module_global(const char *name);
 
 } // namespace requirement_solver
