@@ -22,7 +22,6 @@ from typing import Any
 
 from packaging.specifiers import InvalidSpecifier, SpecifierSet
 from packaging.version import InvalidVersion, Version
-
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 
 LEVEL_SIZES = [20, 80, 200, 300, 400, 500, 500]  # 2,000 packages, depth 6
@@ -59,7 +58,6 @@ class MemoryIndex:
     def check_specifier_in_dist(self, package_name: str, version_spec: str, extras: Any) -> None:
         if self.record is not None:
             self.record.append((False, self.check_specifier_in_dist, (package_name, version_spec, extras)))
-        return None
 
     async def get_versions(self, package_name: str) -> list[str]:
         if self.record is not None:
@@ -155,7 +153,7 @@ class BaselineSolver:
                                                            from_dist=spec.from_dist)
                 for dep in deps:
                     queue.append((dep, False, spec.name))
-            except Exception as e:
+            except Exception as e:  # noqa: BLE001 - the walk records any failure
                 message = f"Failed to fetch dependencies for {spec.name}=={spec.version}: {e}"
                 result.errors.append(message)
                 baseline_logger.error(message)

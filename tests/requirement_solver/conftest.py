@@ -10,7 +10,6 @@ from typing import Any
 
 import pytest
 from packaging.version import Version
-
 from zentrel_master.business_layer.requirement_solver import RequirementSolver
 
 LOGGER = "zentrel_master.business_layer.requirement_solver"

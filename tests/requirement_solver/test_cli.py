@@ -12,7 +12,7 @@ CLI = "zentrel_master.business_layer.requirement_solver_cli"
 
 
 def cli(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-m", CLI, *args], capture_output=True, text=True,
+    return subprocess.run([sys.executable, "-m", CLI, *args], check=False, capture_output=True, text=True,
                           timeout=60)
 
 

@@ -9,7 +9,6 @@ from pathlib import Path
 
 import pytest
 from conftest import EXAMPLE_INDEX, pinned, run
-
 from zentrel_master.business_layer.packages.package_index_client import PackageIndexClient
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 from zentrel_master.business_layer.settings_manager import SettingsManager
@@ -23,7 +22,7 @@ def write_wheel(directory: Path, name: str, version: str, requires: list[str]) -
     """A wheel holding only its dist-info, with the given Requires-Dist lines."""
     directory.mkdir(parents=True, exist_ok=True)
     path = directory / f"{name}-{version}-py3-none-any.whl"
-    metadata = "\n".join([f"Metadata-Version: 2.1", f"Name: {name}", f"Version: {version}"]
+    metadata = "\n".join(["Metadata-Version: 2.1", f"Name: {name}", f"Version: {version}"]
                          + [f"Requires-Dist: {r}" for r in requires]) + "\n\n"
     with zipfile.ZipFile(path, "w") as wheel:
         wheel.writestr(f"{name}-{version}.dist-info/METADATA", metadata)

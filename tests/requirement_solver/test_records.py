@@ -5,7 +5,6 @@ from __future__ import annotations
 import re
 
 import pytest
-
 from zentrel_master.business_layer.requirement_solver import (
     PackageSpec,
     ResolutionResult,

@@ -5,10 +5,10 @@ from __future__ import annotations
 import asyncio
 import inspect
 import logging
+from typing import ClassVar
 
 import pytest
 from conftest import IndexStub, dep, make_solver, messages, pinned, run
-
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 
 
@@ -73,8 +73,8 @@ class TestConflictsAndRevisits:
                                      "requested_version": "2.0", "requested_by": "direct"}]
         assert result.success
         assert messages(logs, logging.WARNING) == [
-            "Conflict: foo-bar version 2.0 requested by direct, but version 1.0 already resolved."
-            " Using 1.0.",
+            ("Conflict: foo-bar version 2.0 requested by direct, but version 1.0 already resolved."
+             " Using 1.0."),
             "Found 1 version conflicts",
         ]
 
@@ -108,7 +108,7 @@ class TestConflictsAndRevisits:
 
 
 class TestExtrasAndMarkers:
-    GRAPH = {
+    GRAPH: ClassVar[dict] = {
         "app": {"1": [
             dep("pytest", markers='extra == "test"'),
             dep("sphinx", markers="python_version >= '3.8' and extra == 'docs'"),
@@ -296,5 +296,5 @@ class TestOverrides:
 
         solver.get_package_dependencies = bad
         result = run(solver.resolve([PackageSpec("a", "1")]))
-        assert result.errors == ["Failed to fetch dependencies for a==1: get_package_dependencies"
-                                 " returned an item of type dict, expected PackageSpec"]
+        assert result.errors == [("Failed to fetch dependencies for a==1: get_package_dependencies"
+                                  " returned an item of type dict, expected PackageSpec")]

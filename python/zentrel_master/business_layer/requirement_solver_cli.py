@@ -21,12 +21,12 @@ from packaging.requirements import InvalidRequirement, Requirement
 
 from zentrel_master.business_layer.requirement_solver import (
     PackageSpec,
-    ResolutionResult,
     RequirementSolver,
+    ResolutionResult,
 )
 from zentrel_master.business_layer.settings_manager import SettingsManager
 
-__all__ = ["main", "parse_request", "format_result"]
+__all__ = ["format_result", "main", "parse_request"]
 
 EXIT_OK = 0
 EXIT_ERRORS = 1

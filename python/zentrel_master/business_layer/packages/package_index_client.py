@@ -36,7 +36,7 @@ try:
 except ImportError as e:  # the solver still loads; reading an index then reports this
     PACKAGING_MISSING = e
 
-__all__ = ["PackageIndexClient", "DependencyMap", "PACKAGING_MISSING"]
+__all__ = ["PACKAGING_MISSING", "DependencyMap", "PackageIndexClient"]
 
 DependencyMap = dict[str, Any]
 """{"name": str, "version_spec": str, "extras": list[str], "markers": str}"""
@@ -180,7 +180,7 @@ class PackageIndexClient:
         else:
             for child in sorted(project.iterdir()):
                 name = child.name
-                names.append(name[: -len(_METADATA_SUFFIX)] if name.endswith(_METADATA_SUFFIX) else name)
+                names.append(name.removesuffix(_METADATA_SUFFIX))
         files: list[_DistFile] = []
         seen: set[str] = set()
         for name in names:
