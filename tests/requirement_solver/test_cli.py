@@ -6,7 +6,7 @@ import json
 import subprocess
 import sys
 
-from conftest import EXAMPLE_INDEX
+from solver_support import EXAMPLE_INDEX
 
 CLI = "zentrel_master.business_layer.requirement_solver_cli"
 

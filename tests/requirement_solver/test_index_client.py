@@ -8,7 +8,7 @@ import zipfile
 from pathlib import Path
 
 import pytest
-from conftest import EXAMPLE_INDEX, pinned, run
+from solver_support import EXAMPLE_INDEX, pinned, run
 from zentrel_master.business_layer.packages.package_index_client import PackageIndexClient
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 from zentrel_master.business_layer.settings_manager import SettingsManager
@@ -57,6 +57,10 @@ class TestExampleIndex:
     def test_unknown_version_is_an_error(self):
         with pytest.raises(LookupError, match="requests 9.9 is not in the package index"):
             run(self.client.get_dependencies("requests", "9.9"))
+
+    def test_yanked_release_keeps_its_metadata_for_exact_pins(self):
+        deps = run(self.client.get_dependencies("urllib3", "2.2.0"))
+        assert [d["name"] for d in deps] == ["brotli", "h2", "pysocks", "zstandard"]
 
     def test_version_texts_match_by_value(self):
         assert run(self.client.get_dependencies("idna", "3.7.0")) == []

@@ -8,7 +8,7 @@ import logging
 from typing import ClassVar
 
 import pytest
-from conftest import IndexStub, dep, make_solver, messages, pinned, run
+from solver_support import IndexStub, dep, make_solver, messages, pinned, run
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 
 

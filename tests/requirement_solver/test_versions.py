@@ -8,7 +8,7 @@ import sys
 
 import pytest
 import zentrel_master.business_layer.requirement_solver as solver_module
-from conftest import IndexStub, make_solver, messages, run
+from solver_support import IndexStub, make_solver, messages, run
 
 
 class ListedVersions(IndexStub):

@@ -53,10 +53,13 @@ const Names &names() {
 
 /// `logger.isEnabledFor(level)` through a bound method made once: this sits on the hot path.
 bool enabled(Level level) {
-    static PyObject *const is_enabled_for =
-        PyObject_GetAttrString(logger().logger().ptr(), "isEnabledFor");
+    static PyObject *const is_enabled_for = [] {
+        PyObject *bound = PyObject_GetAttrString(logger().logger().ptr(), "isEnabledFor");
+        PyErr_Clear();
+        return bound;
+    }();
     if (is_enabled_for == nullptr)
-        throw py::error_already_set();
+        return logger().enabled(level);
     py::int_ number(static_cast<int>(level));
     PyObject *r = PyObject_CallOneArg(is_enabled_for, number.ptr());
     if (r == nullptr)

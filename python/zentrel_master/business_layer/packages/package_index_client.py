@@ -2,7 +2,7 @@
 
 The index holds one directory per project, named by the normalised project name. A project
 directory lists its distribution files either in an ``index.html`` (links, as a simple
-repository serves them; ``data-yanked`` links are left out) or, without one, by the files it
+repository serves them; ``data-yanked`` links are not offered as versions) or, without one, by the files it
 holds. Dependencies are read from the core metadata next to a file (``<file>.metadata``, as
 PEP 658 serves it) or from the ``*.dist-info/METADATA`` inside a wheel.
 """
@@ -163,7 +163,7 @@ class PackageIndexClient:
                 return child
         return None
 
-    def _files(self, package_name: str) -> list[_DistFile]:
+    def _files(self, package_name: str, *, include_yanked: bool = False) -> list[_DistFile]:
         project = self._project_dir(package_name)
         if project is None:
             return []
@@ -174,7 +174,7 @@ class PackageIndexClient:
             parser.feed(page.read_text(encoding="utf-8"))
             for href, yanked in parser.links:
                 parts = urlsplit(href)
-                if yanked or parts.scheme or parts.netloc:
+                if (yanked and not include_yanked) or parts.scheme or parts.netloc:
                     continue
                 names.append(unquote(parts.path))
         else:
@@ -208,7 +208,9 @@ class PackageIndexClient:
             wanted = Version(version)
         except InvalidVersion as e:
             raise ValueError(f"invalid version {version!r} of {package_name}: {e}") from None
-        candidates = [f for f in self._files(package_name) if f.version == wanted]
+        # A yanked release is never offered, but one pinned by name still has its metadata read.
+        files = self._files(package_name, include_yanked=True)
+        candidates = [f for f in files if f.version == wanted]
         for dist_file in candidates:
             metadata = _read_metadata(dist_file.path)
             if metadata is None:
