@@ -133,6 +133,9 @@ void bind_solver(py::module_ &m) {
         },
         py::arg("name"), "PEP 503 normalisation: lower case, runs of '-', '_', '.' become '-'.");
 
+    m.attr("__all__") = py::make_tuple("PackageSpec", "ResolvedPackage", "ResolutionResult",
+                                       "RequirementSolver", "PACKAGING_AVAILABLE");
+
     const py::object ns = cls.attr("__dict__");
     remember_own_method(Method::GetPackageDependencies, ns["get_package_dependencies"]);
     remember_own_method(Method::ResolveBestVersion, ns["_resolve_best_version"]);
