@@ -1,0 +1,532 @@
+#include "requirement_solver/resolve/requirement_solver.hpp"
+
+#include "common/error_record.hpp"
+#include "common/logging.hpp"
+#include "requirement_solver/model/package_spec.hpp"
+#include "requirement_solver/model/resolution.hpp"
+#include "requirement_solver/resolve/name_rules.hpp"
+#include "requirement_solver/resolve/resolve_book.hpp"
+#include "requirement_solver/texts.hpp"
+
+#include <array>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace requirement_solver {
+
+namespace {
+
+using Level = zm::Logger::Level;
+
+const zm::Logger &logger() {
+    static const zm::Logger &log = zm::module_logger(texts::MODULE_NAME);
+    return log;
+}
+
+py::handle intern(const char *text) {
+    PyObject *s = PyUnicode_InternFromString(text);
+    if (s == nullptr)
+        throw py::error_already_set();
+    return s; // kept for the life of the process
+}
+
+/// Attribute and key names of the hot path, made once.
+struct Names {
+    py::handle name = intern("name");
+    py::handle version_spec = intern("version_spec");
+    py::handle extras = intern("extras");
+    py::handle markers = intern("markers");
+    py::handle get_dependencies = intern("get_dependencies");
+    py::handle get_versions = intern("get_versions");
+    py::handle check_specifier_in_dist = intern("check_specifier_in_dist");
+    py::handle get_cached_package = intern("get_cached_package");
+    py::handle version = intern("version");
+    py::handle add = intern("add");
+};
+
+const Names &names() {
+    static const Names n;
+    return n;
+}
+
+/// `logger.isEnabledFor(level)` through a bound method made once: this sits on the hot path.
+bool enabled(Level level) {
+    static PyObject *const is_enabled_for = [] {
+        PyObject *bound = PyObject_GetAttrString(logger().logger().ptr(), "isEnabledFor");
+        PyErr_Clear();
+        return bound;
+    }();
+    if (is_enabled_for == nullptr)
+        return logger().enabled(level);
+    py::int_ number(static_cast<int>(level));
+    PyObject *r = PyObject_CallOneArg(is_enabled_for, number.ptr());
+    if (r == nullptr)
+        throw py::error_already_set();
+    const bool on = r == Py_True;
+    Py_DECREF(r);
+    return on;
+}
+
+/// Logs `fmt` (PyUnicode_FromFormat) at `level`, building the text only when it is enabled.
+template <class... Args> void logf(Level level, const char *fmt, Args... args) {
+    const zm::Logger &log = logger();
+    if (!enabled(level))
+        return;
+    PyObject *text = PyUnicode_FromFormat(fmt, args...);
+    if (text == nullptr)
+        throw py::error_already_set();
+    log.log(level, py::reinterpret_steal<py::object>(text));
+}
+
+[[noreturn]] void raise_format(PyObject *type, const char *fmt, auto... args) {
+    PyErr_Format(type, fmt, args...);
+    throw py::error_already_set();
+}
+
+bool truth(py::handle value) {
+    const int on = PyObject_IsTrue(value.ptr());
+    if (on < 0)
+        throw py::error_already_set();
+    return on == 1;
+}
+
+RequirementSolver &solver(const py::object &self) { return self.cast<RequirementSolver &>(); }
+
+/// UTF-8 bytes of a str, lone surrogates included, so distinct texts give distinct keys.
+std::string key_text(py::handle text) {
+    Py_ssize_t size = 0;
+    if (const char *data = PyUnicode_AsUTF8AndSize(text.ptr(), &size))
+        return std::string(data, static_cast<std::size_t>(size));
+    PyErr_Clear();
+    PyObject *bytes = PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass");
+    if (bytes == nullptr)
+        throw py::error_already_set();
+    std::string out(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+    Py_DECREF(bytes);
+    return out;
+}
+
+std::string normalized_key(py::handle name) {
+    std::string text = key_text(name);
+    if (is_ascii(text))
+        ascii_lower(text);
+    else
+        text = key_text(lower(name));
+    return collapse_separators(text);
+}
+
+std::u32string code_points(py::handle text) {
+    Py_UCS4 *data = PyUnicode_AsUCS4Copy(text.ptr());
+    if (data == nullptr)
+        throw py::error_already_set();
+    std::u32string out(reinterpret_cast<const char32_t *>(data),
+                       static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())));
+    PyMem_Free(data);
+    return out;
+}
+
+py::object substring(py::handle text, Span span) {
+    PyObject *s = PyUnicode_Substring(text.ptr(), static_cast<Py_ssize_t>(span.begin),
+                                      static_cast<Py_ssize_t>(span.end));
+    if (s == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(s);
+}
+
+py::tuple pair(py::object version, bool from_dist) {
+    return py::make_tuple(std::move(version), py::bool_(from_dist));
+}
+
+// Methods: the function each name is bound to on the class, and the interned names.
+
+constexpr std::array<const char *, 4> METHOD_NAMES = {
+    "get_package_dependencies", "_resolve_best_version", "_get_latest_version",
+    "_get_all_versions"};
+std::array<PyObject *, 4> own_functions{};
+
+/// The bound override of `method`, or an empty object when the class's own coroutine applies.
+py::object override_of(const py::object &self, Method method) {
+    const auto i = static_cast<std::size_t>(method);
+    static std::array<PyObject *, 4> names = [] {
+        std::array<PyObject *, 4> out{};
+        for (std::size_t k = 0; k < out.size(); ++k)
+            out[k] = PyUnicode_InternFromString(METHOD_NAMES[k]);
+        return out;
+    }();
+    PyObject *bound = PyObject_GetAttr(self.ptr(), names[i]);
+    if (bound == nullptr)
+        throw py::error_already_set();
+    if (PyMethod_Check(bound) && PyMethod_GET_FUNCTION(bound) == own_functions[i] &&
+        PyMethod_GET_SELF(bound) == self.ptr()) {
+        Py_DECREF(bound);
+        return py::object();
+    }
+    return py::reinterpret_steal<py::object>(bound);
+}
+
+py::object all_versions_awaitable(const py::object &self, const py::object &name) {
+    if (py::object over = override_of(self, Method::GetAllVersions))
+        return over(name);
+    return get_all_versions(self, name).object();
+}
+
+py::object latest_version_awaitable(const py::object &self, const py::object &name) {
+    if (py::object over = override_of(self, Method::GetLatestVersion))
+        return over(name);
+    return get_latest_version(self, name).object();
+}
+
+/// `dep[key]` of a dependency map; an empty object when the key is missing.
+py::object field(py::handle dep, py::handle key) {
+    PyObject *v = PyDict_GetItemWithError(dep.ptr(), key.ptr());
+    if (v == nullptr && PyErr_Occurred())
+        throw py::error_already_set();
+    return py::reinterpret_borrow<py::object>(v);
+}
+
+/// A text field of dependency entry `i` (None counts as missing when `optional`).
+py::object text_field(py::handle dep, Py_ssize_t i, py::handle key, bool optional) {
+    const char *key_text = PyUnicode_AsUTF8(key.ptr());
+    py::object value = field(dep, key);
+    if (optional && value && value.is_none())
+        value = py::object();
+    if (!value) {
+        if (optional)
+            return py::str("");
+        raise_format(PyExc_ValueError, texts::DEP_MISSING_KEY, i, key_text);
+    }
+    if (!PyUnicode_Check(value.ptr()))
+        raise_format(PyExc_TypeError, texts::DEP_WRONG_TYPE, i, key_text,
+                     Py_TYPE(value.ptr())->tp_name, "str");
+    return value;
+}
+
+/// A private copy of the extras of dependency entry `i` (missing or None: none).
+py::list extras_field(py::handle dep, Py_ssize_t i) {
+    py::object value = field(dep, names().extras);
+    if (!value || value.is_none())
+        return py::list();
+    if (!PyList_Check(value.ptr()))
+        raise_format(PyExc_TypeError, texts::DEP_WRONG_TYPE, i, "extras",
+                     Py_TYPE(value.ptr())->tp_name, "list");
+    py::list copy = py::reinterpret_steal<py::list>(PySequence_List(value.ptr()));
+    if (!copy)
+        throw py::error_already_set();
+    for (py::handle extra : copy)
+        if (!PyUnicode_Check(extra.ptr()))
+            raise_format(PyExc_TypeError, texts::DEP_EXTRA_NOT_TEXT, i, Py_TYPE(extra.ptr())->tp_name);
+    return copy;
+}
+
+/// True when the markers name an extra that was not requested.
+bool for_other_extra(const py::object &markers, const py::object &extras, py::object &extras_set) {
+    if (PyUnicode_GET_LENGTH(markers.ptr()) == 0)
+        return false;
+    const std::u32string text = code_points(markers);
+    if (!mentions_extra(text))
+        return false;
+    const auto span = marker_extra(text);
+    if (!span)
+        return false;
+    if (!extras_set) {
+        PyObject *set = PySet_New(extras.is_none() ? nullptr : extras.ptr());
+        if (set == nullptr)
+            throw py::error_already_set();
+        extras_set = py::reinterpret_steal<py::object>(set);
+    }
+    const int in = PySet_Contains(extras_set.ptr(), substring(markers, *span).ptr());
+    if (in < 0)
+        throw py::error_already_set();
+    return in == 0;
+}
+
+struct QueueItem {
+    py::object spec;
+    bool is_direct;
+    py::object requested_by; ///< str, or None for a direct request
+};
+
+} // namespace
+
+void remember_own_method(Method method, py::handle function) {
+    PyObject *&slot = own_functions[static_cast<std::size_t>(method)];
+    Py_XDECREF(slot);
+    slot = Py_NewRef(function.ptr());
+}
+
+py::str normalize_name(py::handle name) {
+    const std::string key = normalized_key(name);
+    PyObject *s = PyUnicode_DecodeUTF8(key.data(), static_cast<Py_ssize_t>(key.size()),
+                                       "surrogatepass");
+    if (s == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s);
+}
+
+zm::Coro get_all_versions(py::object self, py::object package_name) {
+    py::object client = solver(self).client;
+    co_return co_await client.attr(names().get_versions)(package_name);
+}
+
+zm::Coro get_latest_version(py::object self, py::object package_name) {
+    py::object versions = co_await all_versions_awaitable(self, package_name);
+    if (!truth(versions))
+        co_return py::none();
+    co_return versions[py::int_(0)];
+}
+
+zm::Coro resolve_best_version(py::object self, py::object package_name, py::object version_spec,
+                              py::object extras, std::shared_ptr<VersionMatcher> matcher) {
+    py::object client = solver(self).client;
+    py::object dist_version =
+        client.attr(names().check_specifier_in_dist)(package_name, version_spec, extras);
+    if (truth(dist_version)) {
+        logf(Level::INFO, texts::SATISFIED_BY_DIST, package_name.ptr(), dist_version.ptr());
+        co_return pair(dist_version, true);
+    }
+    const std::u32string spec_text = code_points(version_spec);
+    if (is_blank(spec_text))
+        co_return pair(co_await latest_version_awaitable(self, package_name), false);
+
+    const Packaging packaging = Packaging::current();
+    if (!packaging.available) {
+        if (enabled(Level::WARNING))
+            logger().log(Level::WARNING, py::str(texts::NO_PACKAGING));
+        if (const auto pin = exact_pin(spec_text))
+            co_return pair(substring(version_spec, *pin), false);
+        logf(Level::DEBUG, texts::NON_EXACT, version_spec.ptr(), package_name.ptr());
+        co_return pair(co_await latest_version_awaitable(self, package_name), false);
+    }
+
+    py::object error;
+    py::object specifier_set = matcher->specifier_set(packaging, version_spec, error);
+    if (!specifier_set) {
+        logf(Level::WARNING, texts::INVALID_SPECIFIER, version_spec.ptr(), package_name.ptr(),
+             error.ptr());
+        co_return pair(co_await latest_version_awaitable(self, package_name), false);
+    }
+
+    py::object all_versions = co_await all_versions_awaitable(self, package_name);
+    if (!truth(all_versions))
+        co_return pair(py::none(), false);
+    // A snapshot: the client owns the list and may change it later.
+    py::object snapshot = py::reinterpret_steal<py::object>(PySequence_Tuple(all_versions.ptr()));
+    if (!snapshot)
+        throw py::error_already_set();
+
+    // The highest matching version; among equal versions the first listed, as a stable sort
+    // from highest to lowest would leave it.
+    py::object best_text = matcher->known_best(version_spec, snapshot);
+    if (!best_text) {
+        py::object best_version;
+        best_text = py::none();
+        for (py::handle v_str : snapshot) {
+            // Entries that are not text are as unparsable as a malformed version text.
+            if (!PyUnicode_Check(v_str.ptr()))
+                continue;
+            py::object parsed = matcher->parse_version(packaging, v_str);
+            if (parsed.is_none())
+                continue;
+            if (!matcher->contains(version_spec, specifier_set, v_str, parsed))
+                continue;
+            if (best_version) {
+                const int higher =
+                    PyObject_RichCompareBool(parsed.ptr(), best_version.ptr(), Py_GT);
+                if (higher < 0)
+                    throw py::error_already_set();
+                if (higher == 0)
+                    continue;
+            }
+            best_version = parsed;
+            best_text = py::reinterpret_borrow<py::object>(v_str);
+        }
+        matcher->remember_best(version_spec, snapshot, best_text);
+    }
+    if (best_text.is_none()) {
+        logf(Level::WARNING, texts::NO_MATCH, package_name.ptr(), version_spec.ptr());
+        co_return pair(py::none(), false);
+    }
+    co_return pair(best_text, false);
+}
+
+zm::Coro get_package_dependencies(py::object self, py::object package_name, py::object version,
+                                  py::object extras, bool from_dist,
+                                  std::shared_ptr<VersionMatcher> matcher) {
+    if (from_dist) {
+        logf(Level::DEBUG, texts::SKIPPING, package_name.ptr());
+        co_return py::list();
+    }
+    py::object client = solver(self).client;
+    py::object deps_data = co_await client.attr(names().get_dependencies)(package_name, version);
+    if (!truth(deps_data))
+        co_return py::list();
+    if (!PyList_Check(deps_data.ptr()) && !PyTuple_Check(deps_data.ptr()))
+        raise_format(PyExc_TypeError, texts::DEPS_NOT_A_LIST, Py_TYPE(deps_data.ptr())->tp_name);
+    // A snapshot: the client owns the list and may change it while we await.
+    py::tuple deps = py::reinterpret_steal<py::tuple>(PySequence_Tuple(deps_data.ptr()));
+    if (!deps)
+        throw py::error_already_set();
+
+    py::object extras_set; // built on first need
+    py::list found;
+    const Py_ssize_t count = PyTuple_GET_SIZE(deps.ptr());
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        py::object dep = py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(deps.ptr(), i));
+        if (!PyDict_Check(dep.ptr()))
+            raise_format(PyExc_TypeError, texts::DEP_NOT_A_MAP, i, Py_TYPE(dep.ptr())->tp_name);
+        py::object markers = text_field(dep, i, names().markers, true);
+        if (for_other_extra(markers, extras, extras_set))
+            continue;
+        py::object name = text_field(dep, i, names().name, false);
+        py::object version_spec = text_field(dep, i, names().version_spec, false);
+        py::list dep_extras = extras_field(dep, i);
+
+        py::object best;
+        if (py::object over = override_of(self, Method::ResolveBestVersion))
+            best = co_await over(name, version_spec, dep_extras);
+        else
+            best = co_await resolve_best_version(self, name, version_spec, dep_extras, matcher);
+        py::tuple answer = py::reinterpret_steal<py::tuple>(PySequence_Tuple(best.ptr()));
+        if (!answer || PyTuple_GET_SIZE(answer.ptr()) != 2) {
+            PyErr_Clear();
+            raise_format(PyExc_TypeError, texts::NOT_A_PAIR, Py_TYPE(best.ptr())->tp_name);
+        }
+        py::object resolved_version = answer[0];
+        if (truth(resolved_version)) {
+            found.append(new_package_spec(
+                PackageSpec::make(name, resolved_version, dep_extras, answer[1])));
+        } else {
+            logf(Level::DEBUG, texts::NO_VERSION_FOR, name.ptr(), version_spec.ptr());
+        }
+    }
+    logf(Level::DEBUG, texts::FOUND_DEPENDENCIES, PyList_GET_SIZE(found.ptr()), package_name.ptr(),
+         version.ptr());
+    co_return found;
+}
+
+zm::Coro resolve(py::object self, py::list specs) {
+    auto matcher = std::make_shared<VersionMatcher>();
+    ResolveBook book;
+    std::vector<py::object> resolved; // ResolvedPackage instances, in resolution order
+    std::deque<QueueItem> queue;
+    py::list conflicts;
+    py::list errors;
+    bool success = true;
+    for (py::handle spec : specs)
+        queue.push_back({py::reinterpret_borrow<py::object>(spec), true, py::none()});
+
+    while (!queue.empty()) {
+        QueueItem item = std::move(queue.front());
+        queue.pop_front();
+        // The fields are copied out: nothing below holds a reference into the spec across an
+        // await.
+        py::object name, version, extras;
+        bool from_dist = false;
+        {
+            const PackageSpec &spec = item.spec.cast<const PackageSpec &>();
+            name = spec.name;
+            version = spec.version;
+            extras = spec.extras;
+            from_dist = spec.from_dist;
+        }
+        std::string normalized = normalized_key(name);
+        if (!book.visit(normalized, key_text(version)))
+            continue;
+
+        if (const auto position = book.find(normalized)) {
+            auto &existing = resolved[*position].cast<ResolvedPackage &>();
+            if (truth(item.requested_by)) {
+                if (PySet_Check(existing.source.ptr())) {
+                    if (PySet_Add(existing.source.ptr(), item.requested_by.ptr()) < 0)
+                        throw py::error_already_set();
+                } else {
+                    existing.source.attr(names().add)(item.requested_by);
+                }
+            }
+            py::object existing_version = existing.spec.attr(names().version);
+            const int differs = PyObject_RichCompareBool(existing_version.ptr(), version.ptr(), Py_NE);
+            if (differs < 0)
+                throw py::error_already_set();
+            if (differs) {
+                py::object requester =
+                    truth(item.requested_by) ? item.requested_by : py::str(texts::DIRECT);
+                py::dict conflict;
+                conflict[texts::KEY_PACKAGE] = name;
+                conflict[texts::KEY_EXISTING_VERSION] = existing_version;
+                conflict[texts::KEY_REQUESTED_VERSION] = version;
+                conflict[texts::KEY_REQUESTED_BY] = requester;
+                conflicts.append(conflict);
+                logf(Level::WARNING, texts::CONFLICT, name.ptr(), version.ptr(), requester.ptr(),
+                     existing_version.ptr(), existing_version.ptr());
+            }
+            continue;
+        }
+
+        py::object cached_path = py::none();
+        py::object cache = solver(self).package_cache;
+        if (!cache.is_none()) {
+            py::str extras_key = item.spec.cast<const PackageSpec &>().extras_key();
+            cached_path = cache.attr(names().get_cached_package)(name, version, extras_key);
+            if (!truth(cached_path))
+                cached_path = py::none();
+        }
+        py::set source;
+        if (truth(item.requested_by))
+            source.add(item.requested_by);
+        book.add(std::move(normalized));
+        resolved.push_back(
+            py::cast(ResolvedPackage{item.spec, cached_path, item.is_direct, std::move(source)}));
+
+        py::object failure;
+        try {
+            py::object deps;
+            if (py::object over = override_of(self, Method::GetPackageDependencies))
+                deps = co_await over(name, version, extras, py::arg("from_dist") = from_dist);
+            else
+                deps = co_await get_package_dependencies(self, name, version, extras, from_dist,
+                                                         matcher);
+            for (py::handle dep : deps) {
+                if (!PyObject_TypeCheck(dep.ptr(), package_spec_type()))
+                    raise_format(PyExc_TypeError, texts::NOT_A_SPEC, Py_TYPE(dep.ptr())->tp_name);
+                queue.push_back({py::reinterpret_borrow<py::object>(dep), false, name});
+            }
+        } catch (py::error_already_set &e) {
+            if (!e.matches(PyExc_Exception))
+                throw;
+            failure = py::reinterpret_borrow<py::object>(e.value());
+        }
+        if (failure) {
+            PyObject *text = PyUnicode_FromFormat(texts::FETCH_FAILED, name.ptr(), version.ptr(),
+                                                  zm::exception_text(failure).ptr());
+            if (text == nullptr)
+                throw py::error_already_set();
+            py::object message = py::reinterpret_steal<py::object>(text);
+            errors.append(message);
+            if (enabled(Level::ERROR))
+                logger().log(Level::ERROR, message);
+            success = false;
+        }
+    }
+
+    py::list packages;
+    Py_ssize_t direct = 0;
+    for (const py::object &package : resolved) {
+        if (package.cast<const ResolvedPackage &>().is_direct) {
+            packages.append(package);
+            ++direct;
+        }
+    }
+    for (const py::object &package : resolved)
+        if (!package.cast<const ResolvedPackage &>().is_direct)
+            packages.append(package);
+    const Py_ssize_t total = PyList_GET_SIZE(packages.ptr());
+    logf(Level::INFO, texts::RESOLVED, total, direct, total - direct);
+    const Py_ssize_t conflict_count = PyList_GET_SIZE(conflicts.ptr());
+    if (conflict_count > 0)
+        logf(Level::WARNING, texts::FOUND_CONFLICTS, conflict_count);
+    co_return py::cast(ResolutionResult{success, packages, conflicts, errors});
+}
+
+} // namespace requirement_solver

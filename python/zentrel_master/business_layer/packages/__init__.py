@@ -1,0 +1,1 @@
+"""Package management of the Business Layer: the package index client."""
