@@ -254,3 +254,16 @@ class TestArgumentTypes:
         with pytest.raises(TypeError) as raised:
             call(insight)
         assert str(raised.value) == message
+
+
+class TestHostileNames:
+    def test_name_whose_str_fails_is_skipped_and_logged(self, insight, workdir, logged):
+        class Unprintable:
+            def __str__(self):
+                raise RuntimeError("no text")
+
+        insight.sync_modules({Unprintable(): "x = 1", "fine": "y = 2"})
+        assert [p.name for p in workdir.iterdir()] == ["fine.py"]
+        assert logged(logging.WARNING) == [
+            "[LSP] Failed to sync module '<unprintable Unprintable>': "
+            "module name must be a string, not Unprintable"]

@@ -19,17 +19,20 @@ Caught catch_matching(py::error_already_set &error, std::initializer_list<PyObje
 
 std::string as_text(const py::handle &obj) {
     PyObject *s = PyObject_Str(obj.ptr());
-    if (s == nullptr)
-        throw py::error_already_set();
+    if (s == nullptr) {
+        // Log texts never fail a request: an object whose str() raises is named by its type.
+        PyErr_Clear();
+        return std::string("<unprintable ") + Py_TYPE(obj.ptr())->tp_name + ">";
+    }
     return zm::utf8(py::reinterpret_steal<py::object>(s));
 }
 
 std::string as_int_text(const py::handle &obj) {
     if (PyLong_Check(obj.ptr())) {
         PyObject *n = PyNumber_Long(obj.ptr());
-        if (n == nullptr)
-            throw py::error_already_set();
-        return as_text(py::reinterpret_steal<py::object>(n));
+        if (n != nullptr)
+            return as_text(py::reinterpret_steal<py::object>(n));
+        PyErr_Clear();
     }
     return as_text(obj);
 }

@@ -43,10 +43,10 @@ Caught guarded(F &&fn, std::initializer_list<PyObject *> types = {PyExc_Exceptio
     }
 }
 
-/// Text of `obj` as `%s` shows it (str(obj)).
+/// Text of `obj` as `%s` shows it (str(obj)); never raises.
 std::string as_text(const py::handle &obj);
 
-/// Text of an integer as `%d` shows it; other objects as `%s`.
+/// Text of an integer as `%d` shows it; other objects as `%s`; never raises.
 std::string as_int_text(const py::handle &obj);
 
 /// Python truth of `obj`; raises what `__bool__` raises.
