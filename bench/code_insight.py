@@ -178,7 +178,8 @@ def main() -> None:
     insight.cleanup()
 
     print(f"code_insight completion latency: {MODULES} modules, {total_lines} lines, "
-          f"{REQUESTS} requests (best of {REPEATS} each), Python {sys.version.split()[0]}, jedi {jedi.__version__}")
+          f"{REQUESTS} requests (best of {REPEATS} each), Python {sys.version.split()[0]}, "
+          f"jedi {jedi.__version__}")
     print(f"{'path':<44} {'median ms':>9} {'p95 ms':>9}  {'ratio':>7}")
     print(row("ours: get_completions, all modules", timings["ours"], timings["baseline"]))
     print(row("baseline: jedi directly, same items", timings["baseline"], None))

@@ -2,7 +2,8 @@
 #include "common/coroutine.hpp"
 
 PYBIND11_MODULE(code_insight, m) {
-    m.doc() = "Editor assistance for the workbook's modules: completions, hover, signature help and diagnostics.";
+    m.doc() = "Editor assistance for the workbook's modules: completions, hover, signature help "
+              "and diagnostics.";
     zm::init_common(m);
     code_insight::bind_constants(m);
     code_insight::bind_code_insight(m);

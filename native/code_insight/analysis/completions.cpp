@@ -25,10 +25,6 @@ py::object kind_of(const py::handle &type) {
     return py::reinterpret_borrow<py::object>(kind);
 }
 
-bool equals(const py::handle &text, const char *expected) {
-    return PyUnicode_Check(text.ptr()) && PyUnicode_CompareWithASCIIString(text.ptr(), expected) == 0;
-}
-
 void log_request(const py::object &code, const py::object &line, const py::object &column,
                  const py::object &path) {
     py::dict summary;

@@ -26,10 +26,6 @@ py::str fence(const py::object &content) {
     return concat({py::str(texts::FENCE_OPEN), content, py::str(texts::FENCE_CLOSE)});
 }
 
-bool equals(const py::handle &text, const char *expected) {
-    return PyUnicode_Check(text.ptr()) && PyUnicode_CompareWithASCIIString(text.ptr(), expected) == 0;
-}
-
 /// `value or fallback`.
 py::object or_else(py::object value, py::object fallback) {
     return truthy(value) ? value : fallback;
@@ -121,7 +117,7 @@ py::object CodeInsight::format_compact_hover(py::object definition) const {
         py::object name = or_else(attr(definition, "name"), py::str(""));
         py::object kind = attr(definition, "type");
         if (equals(kind, "function")) {
-            const py::str label = concat({py::str("(function) "), name});
+            const py::str label = concat({py::str(texts::COMPACT_FUNCTION), name});
             Caught failed = guarded([&] {
                 py::object signatures = definition.attr("get_signatures")();
                 result = truthy(signatures)
@@ -131,9 +127,9 @@ py::object CodeInsight::format_compact_hover(py::object definition) const {
             if (failed)
                 result = fence(label);
         } else if (equals(kind, "class")) {
-            result = fence(concat({py::str("(class) "), name}));
+            result = fence(concat({py::str(texts::COMPACT_CLASS), name}));
         } else if (equals(kind, "module")) {
-            result = fence(concat({py::str("(module) "), name}));
+            result = fence(concat({py::str(texts::COMPACT_MODULE), name}));
         } else {
             result = fence(concat({py::str("("), kind, py::str(") "), name, py::str(": "),
                                    get_type_description(definition, kind)}));
@@ -180,14 +176,15 @@ py::dict CodeInsight::get_hover(py::object code, py::object line, py::object col
                     Caught failed = guarded([&] {
                         py::object signatures = d.attr("get_signatures")();
                         part = truthy(signatures)
-                                   ? fence(concat({name, format_signature(signatures[py::int_(0)])}))
+                                   ? fence(concat(
+                                         {name, format_signature(signatures[py::int_(0)])}))
                                    : fence(name);
                     });
                     parts.append(failed ? fence(name) : part);
                 } else if (equals(kind, "class")) {
-                    parts.append(fence(concat({py::str("class "), name})));
+                    parts.append(fence(concat({py::str(texts::DETAILED_CLASS), name})));
                 } else if (equals(kind, "module")) {
-                    parts.append(fence(concat({py::str("module "), name})));
+                    parts.append(fence(concat({py::str(texts::DETAILED_MODULE), name})));
                 } else {
                     parts.append(
                         fence(concat({name, py::str(": "), get_type_description(d, kind)})));

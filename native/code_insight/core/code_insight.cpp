@@ -256,7 +256,8 @@ void CodeInsight::update_sys_paths(py::object new_paths) {
             if (present == 0)
                 paths.append(entry);
         }
-        py::object root = temp_dir_.is_none() ? py::object(py::none()) : py::object(temp_dir_name());
+        py::object root =
+            temp_dir_.is_none() ? py::object(py::none()) : py::object(temp_dir_name());
         jedi_project_ = libs().project(py::arg("path") = root, py::arg("added_sys_path") = paths);
         log().info(fill(texts::SYS_PATHS_UPDATED,
                         {std::to_string(py::len(paths)), std::to_string(py::len(new_paths)),

@@ -52,6 +52,12 @@ std::string as_int_text(const py::handle &obj);
 /// Python truth of `obj`; raises what `__bool__` raises.
 bool truthy(const py::handle &obj);
 
+/// Whether `text` is a str equal to the ASCII text `expected`.
+inline bool equals(const py::handle &text, const char *expected) {
+    return PyUnicode_Check(text.ptr()) &&
+           PyUnicode_CompareWithASCIIString(text.ptr(), expected) == 0;
+}
+
 /// `getattr(obj, name)`.
 py::object attr(const py::handle &obj, const char *name);
 

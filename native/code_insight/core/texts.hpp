@@ -21,7 +21,8 @@ inline constexpr const char *SYS_PATHS_FAILED = "[LSP] Failed to update sys path
 inline constexpr const char *CLEANED_UP = "[LSP] Cleaned up temporary directory";
 inline constexpr const char *CLEANUP_FAILED = "[LSP] Failed to cleanup temporary directory: %s";
 inline constexpr const char *HOVER_MODE_SET = "[LSP] Hover mode set to: ";
-inline constexpr const char *HOVER_MODE_INVALID = "[LSP] Invalid hover mode '%s', keeping current: %s";
+inline constexpr const char *HOVER_MODE_INVALID =
+    "[LSP] Invalid hover mode '%s', keeping current: %s";
 
 // Errors of module files (reported through SYNC_FAILED / DELETE_FAILED).
 inline constexpr const char *NAME_ESCAPES_DIRECTORY =
@@ -50,7 +51,8 @@ inline constexpr const char *COMPLETIONS_FAILED = "[LSP] Error in get_completion
 inline constexpr const char *HOVER_REQUEST = "[LSP] Request: get_hover line=%d, column=%d, path=%s";
 inline constexpr const char *COMPACT_HOVER_FAILED = "[LSP] Error formatting compact hover: ";
 inline constexpr const char *HOVER_FOUND = "[LSP] Hover: found %d definitions";
-inline constexpr const char *INFER_EMPTY = "[LSP] infer() returned empty, trying help() as fallback";
+inline constexpr const char *INFER_EMPTY =
+    "[LSP] infer() returned empty, trying help() as fallback";
 inline constexpr const char *HELP_FOUND = "[LSP] Hover (from help()): found %d results";
 inline constexpr const char *HELP_FAILED = "[LSP] help() fallback failed: %s";
 inline constexpr const char *HOVER_NOTHING = "[LSP] No type information found for hover";
@@ -64,6 +66,11 @@ inline constexpr const char *FENCE_OPEN = "```python\n";
 inline constexpr const char *FENCE_CLOSE = "\n```";
 inline constexpr const char *RULE = "\n\n---\n\n";
 inline constexpr const char *UNNAMED_FUNCTION = "function";
+inline constexpr const char *COMPACT_FUNCTION = "(function) ";
+inline constexpr const char *COMPACT_CLASS = "(class) ";
+inline constexpr const char *COMPACT_MODULE = "(module) ";
+inline constexpr const char *DETAILED_CLASS = "class ";
+inline constexpr const char *DETAILED_MODULE = "module ";
 
 // Diagnostics.
 inline constexpr const char *DIAGNOSTICS_REQUEST = "[LSP] Request: get_diagnostics, code_length=%d";
@@ -72,7 +79,8 @@ inline constexpr const char *SYNTAX_ERROR = "Syntax error";
 inline constexpr const char *DIAGNOSTICS_FAILED = "[LSP] Error in get_diagnostics: %s";
 inline constexpr const char *PYFLAKES_RETURNED = "[LSP] Pyflakes returned %d diagnostics";
 inline constexpr const char *PYFLAKES_FAILED = "[LSP] Pyflakes check failed: %s";
-inline constexpr const char *PYFLAKES_PARSE_FAILED = "[LSP] Failed to parse pyflakes message '%s': %s";
+inline constexpr const char *PYFLAKES_PARSE_FAILED =
+    "[LSP] Failed to parse pyflakes message '%s': %s";
 inline constexpr const char *IMPORT_CHECK_FOUND = "[LSP] Import check found %d unresolved imports";
 inline constexpr const char *IMPORT_CHECK_FAILED = "[LSP] Import check failed: %s";
 inline constexpr const char *UNRESOLVED_IMPORT = "import '%s' could not be resolved";
