@@ -52,6 +52,12 @@ class TestCompletionItems:
         assert item["kind"] == 4
         assert "detail" not in item
 
+    def test_kernel_keyword_call(self, insight):
+        response = insight.get_completions(code="import helpers\nhelpers.a", line=2, column=9,
+                                           path="Sheet1", modules={"helpers": HELPERS},
+                                           dirty_files=None)
+        assert labels(response) == ["add"]
+
     def test_response_keys_in_order(self, insight):
         assert list(insight.get_completions("x", 1, 1)) == ["completions", "error"]
 
