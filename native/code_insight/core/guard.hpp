@@ -1,0 +1,64 @@
+#pragma once
+/// Running a step under an `except Exception` guard.
+
+#include "common/error_record.hpp"
+#include "common/python.hpp"
+
+#include <exception>
+#include <initializer_list>
+#include <new>
+
+namespace code_insight {
+
+/// What a guarded step raised: `failed` and the exception's text.
+struct Caught {
+    bool failed = false;
+    py::str text;
+    py::object exception = py::none(); ///< the Python exception, when there is one
+
+    explicit operator bool() const { return failed; }
+};
+
+/// Returns what `error` holds when it matches one of `types`; otherwise throws it on.
+Caught catch_matching(py::error_already_set &error, std::initializer_list<PyObject *> types);
+
+/// Runs `fn`; an exception derived from one of `types` (default: Exception) is caught and its
+/// text returned; anything else (KeyboardInterrupt, SystemExit, ...) propagates. C++ errors count
+/// as the Python exceptions pybind11 turns them into.
+template <class F>
+Caught guarded(F &&fn, std::initializer_list<PyObject *> types = {PyExc_Exception}) {
+    try {
+        fn();
+        return {};
+    } catch (py::error_already_set &e) {
+        return catch_matching(e, types);
+    } catch (py::builtin_exception &e) {
+        e.set_error();
+        py::error_already_set error;
+        return catch_matching(error, types);
+    } catch (std::bad_alloc &) {
+        PyErr_NoMemory();
+        py::error_already_set error;
+        return catch_matching(error, types);
+    }
+}
+
+/// Text of `obj` as `%s` shows it (str(obj)); never raises.
+std::string as_text(const py::handle &obj);
+
+/// Text of an integer as `%d` shows it; other objects as `%s`; never raises.
+std::string as_int_text(const py::handle &obj);
+
+/// Python truth of `obj`; raises what `__bool__` raises.
+bool truthy(const py::handle &obj);
+
+/// Whether `text` is a str equal to the ASCII text `expected`.
+inline bool equals(const py::handle &text, const char *expected) {
+    return PyUnicode_Check(text.ptr()) &&
+           PyUnicode_CompareWithASCIIString(text.ptr(), expected) == 0;
+}
+
+/// `getattr(obj, name)`.
+py::object attr(const py::handle &obj, const char *name);
+
+} // namespace code_insight

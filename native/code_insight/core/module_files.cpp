@@ -1,0 +1,68 @@
+#include "code_insight/core/module_files.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace code_insight {
+
+namespace {
+
+std::string os_error(int err, const std::string &path) {
+    return "[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": '" + path + "'";
+}
+
+} // namespace
+
+bool module_file_is_contained(std::string_view name) {
+    // Without a separator the file name is "<name>.py", which can be neither "." nor "..", so
+    // the file stays inside the directory. Backslashes are refused too: they separate paths on
+    // Windows and no module name holds one.
+    return name.find('/') == std::string_view::npos && name.find('\\') == std::string_view::npos;
+}
+
+std::optional<FileStamp> stamp_of(const std::string &path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    FileStamp stamp;
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+    stamp.size = static_cast<std::int64_t>(st.st_size);
+    stamp.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
+std::string write_file(const std::string &path, std::string_view data) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return os_error(errno, path);
+    const char *p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            return os_error(err, path);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0)
+        return os_error(errno, path);
+    return {};
+}
+
+std::string remove_file(const std::string &path) {
+    if (::unlink(path.c_str()) != 0)
+        return os_error(errno, path);
+    return {};
+}
+
+} // namespace code_insight

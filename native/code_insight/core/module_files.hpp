@@ -1,0 +1,40 @@
+#pragma once
+/// The files that mirror the workbook's modules in the private temporary directory.
+///
+/// A module name becomes `<directory>/<name>.py`. Names are used as they come from the peer, so
+/// every name is checked first: a name holding a path separator (which covers absolute names and
+/// "..") would place its file elsewhere and is refused.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace code_insight {
+
+/// Whether the file of module `name` is a direct child of the temporary directory.
+bool module_file_is_contained(std::string_view name);
+
+/// Identity of a file's current content as far as the parser cache can tell (it keys on path
+/// and modification time).
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t mtime_ns = 0;
+    std::int64_t ctime_ns = 0;
+
+    bool operator==(const FileStamp &) const = default;
+};
+
+/// The stamp of the file at `path`, or nothing when it cannot be read.
+std::optional<FileStamp> stamp_of(const std::string &path);
+
+/// Replaces the content of `path` by `data`; returns an error text ("[Errno N] ...: 'path'")
+/// or empty text on success.
+std::string write_file(const std::string &path, std::string_view data);
+
+/// Removes `path`; returns an error text or empty text on success.
+std::string remove_file(const std::string &path);
+
+} // namespace code_insight
