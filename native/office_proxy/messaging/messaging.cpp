@@ -179,6 +179,13 @@ void reset(py::handle self) {
         registry.attr("clear")();
         self.attr("_next_callable_id") = py::int_(1);
     }
+    // Only the module's own instance owns the root proxies: resetting another Messaging must
+    // not tie them to a context their requests never travel through.
+    PyObject *module_instance = PyDict_GetItemWithError(state().globals, state().s.messaging);
+    if (module_instance != self.ptr()) {
+        PyErr_Clear();
+        return;
+    }
     for (const char *root : {"Context", "Excel"}) {
         try {
             py::object proxy = module_global(py::str(root).ptr());

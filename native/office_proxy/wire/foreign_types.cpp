@@ -81,9 +81,12 @@ py::object numpy_datetime_text(const NumpyTypes &np, py::handle value) {
     py::object unit = py::handle(np.datetime_data)(value.attr("dtype"))[py::int_(0)];
     const std::string u = py::str(unit);
     // numpy answers with its own str subclass; the wire carries plain text.
-    if (u == "Y" || u == "M" || u == "W")
-        return py::str(as_string(value, py::arg("unit") = "D"));
-    return py::str(as_string(value));
+    py::object text = (u == "Y" || u == "M" || u == "W") ? as_string(value, py::arg("unit") = "D")
+                                                          : as_string(value);
+    PyObject *plain = PyObject_Str(text.ptr());
+    if (plain == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(plain);
 }
 
 bool is_missing_scalar(py::handle value) {
