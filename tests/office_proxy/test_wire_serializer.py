@@ -303,3 +303,43 @@ def test_import_loads_no_heavy_library() -> None:
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.split() == ["[]", "Bool"]
+
+
+def random_wire(rng: Any, depth: int) -> Any:
+    """A wire-ish value with random keys, tags and payloads, often malformed."""
+    leaf = rng.choice([None, 0, -1, 2.5, float("nan"), "", "x", "2024-01-02", True, b"\xff", [],
+                       {}, ["a"], {"k": 1}])
+    if depth == 0 or rng.random() < 0.3:
+        return leaf
+    tag = rng.choice(["Null", "Bool", "Int", "Float", "String", "Date", "Bytes", "Array", "Dict",
+                      "Range", None, 5])
+    wire: dict[Any, Any] = {}
+    if rng.random() < 0.9:
+        wire["type"] = tag
+    if rng.random() < 0.8:
+        if tag == "Array" or rng.random() < 0.2:
+            wire["value"] = [random_wire(rng, depth - 1) for _ in range(rng.randrange(4))]
+        elif tag == "Dict" or rng.random() < 0.2:
+            wire["value"] = {rng.choice(["a", 1, None]): random_wire(rng, depth - 1)
+                             for _ in range(rng.randrange(3))}
+        else:
+            wire["value"] = leaf
+    if rng.random() < 0.6:
+        wire["id"] = rng.choice([0, 3, 2.0, "7", None, [1]])
+    if rng.random() < 0.5:
+        wire["isSpec"] = rng.choice([True, False, 1, "yes"])
+    return wire
+
+
+@pytest.mark.parametrize("seed", range(20))
+def test_random_malformed_wire_never_crashes(op: Any, seed: int) -> None:
+    import random
+
+    rng = random.Random(seed)
+    # The errors of the conversions themselves; a SystemError would mean misuse of the C API.
+    expected = (TypeError, ValueError, AttributeError, OverflowError)
+    for _ in range(300):
+        try:
+            op.Serializer.from_wire(random_wire(rng, 4))
+        except expected:
+            pass
