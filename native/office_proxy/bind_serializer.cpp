@@ -9,7 +9,8 @@ namespace office_proxy {
 
 void bind_serializer(py::module_ &m) {
     py::cpp_function to_wire_fn([](py::object value) { return to_wire(value); },
-                                py::name("to_wire"), py::arg("value"), py::doc(text::TO_WIRE_DOC));
+                                py::name("to_wire"), py::arg("value"), py::pos_only(),
+                                py::doc(text::TO_WIRE_DOC));
     py::cpp_function from_wire_fn([](py::object wire) { return from_wire(wire); },
                                   py::name("from_wire"), py::arg("wire"),
                                   py::doc(text::FROM_WIRE_DOC));

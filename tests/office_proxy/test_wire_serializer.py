@@ -209,6 +209,8 @@ class TestBadInput:
             op.Serializer.to_wire()
         with pytest.raises(TypeError):
             op.Serializer.to_wire(1, 2)
+        with pytest.raises(TypeError):
+            op.Serializer.to_wire(value=1)
 
     @pytest.mark.parametrize("direction", ["to_wire", "from_wire"])
     def test_deep_nesting_is_a_recursion_error(self, op: Any, direction: str) -> None:
