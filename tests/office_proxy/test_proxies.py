@@ -130,9 +130,10 @@ class TestStaleness:
         function = op.OfficeJsObject(4, "Function")
         op.messaging.reset()
         addin.requests.clear()
-        for use in (lambda: old.values, lambda: old[0], lambda: setattr(old, "x", 1), function):
+        uses = (lambda p: p.values, lambda p: p[0], lambda p: setattr(p, "x", 1))
+        for use, target in [(u, old) for u in uses] + [(lambda p: p(), function)]:
             with pytest.raises(RuntimeError, match="^Excel Object used after messaging context"):
-                use()
+                use(target)
         assert addin.requests == []
         assert repr(old) == "<OfficeJsObject Range id=8>" and old._internal_id == 8
         assert op.Excel.range._internal_id == 8 and op.Context.range._internal_id == 8
