@@ -104,12 +104,6 @@ class TestRequests:
             t.join()
         assert results == {"a": "a", "b": "b"}
 
-    def test_wait_releases_the_interpreter(self, fresh: Any) -> None:
-        # The answering thread needs the interpreter while the caller waits.
-        fresh.set_send_handler(lambda m: threading.Thread(
-            target=fresh.on_message, args=({"requestId": m["requestId"], "ok": True},)).start())
-        assert fresh.send_request_sync({})["ok"] is True
-
     @pytest.mark.parametrize("message", [
         {"ok": True}, {"requestId": "", "ok": True}, {"requestId": ["unhashable"]},
         {"requestId": "unknown", "ok": True},

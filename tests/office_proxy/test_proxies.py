@@ -206,11 +206,6 @@ class TestTracebacks:
             op.Excel.workbook
         assert [f.name for f in traceback.extract_tb(e.value.__traceback__)][-1] == "send"
 
-    def test_internal_names(self, op: Any) -> None:
-        assert op._internal_officejs_names == [
-            "_cw__getattr__", "_cw__getitem__", "_cw__setattr__", "_cw__call__", "_cw__del__",
-            "__getattr__", "__getitem__", "__setattr__", "__call__", "__del__"]
-
 
 def test_root_proxies(op: Any) -> None:
     roots = [(op.Context, 0, "RequestContext"), (op.Excel, 1, "Excel"),
