@@ -23,6 +23,7 @@ inline constexpr const char *FROM_WIRE_DOC =
     "special object references (returned as OfficeJsObject proxies).";
 inline constexpr const char *RECURSION_WHERE = " while converting a wire value";
 inline constexpr const char *DICT_CHANGED = "dictionary changed size during iteration";
+inline constexpr const char *NOT_A_PAIR = "expected a key and a value, got %zd items";
 
 // Messaging
 inline constexpr const char *MESSAGING_DOC =
@@ -79,5 +80,9 @@ inline constexpr const char *BAD_INDEX = "Index must be an integer or a slice";
 inline constexpr const char *NOT_FUNCTION = "Only Function-typed SpecialObjects are callable";
 inline constexpr const char *ARRAY_SETATTR = "Cannot set attributes on OfficeJsArray";
 inline constexpr const char *DICT_SETATTR = "Cannot set attributes on OfficeJsDict";
+inline constexpr const char *FUNCTION_TYPE = "Function";
+inline constexpr const char *OBJECT_REPR = "<OfficeJsObject %S id=%S>";
+inline constexpr const char *ARRAY_REPR = "<OfficeJsArray id=%S len=%zd>";
+inline constexpr const char *DICT_REPR = "<OfficeJsDict id=%S keys=%S>";
 
 } // namespace office_proxy::text

@@ -215,7 +215,7 @@ py::object cw_call(py::handle self, const py::args &args, const py::kwargs &kwar
     check_live(self);
     const Names &s = state().s;
     py::object type_name = own(self, s.internal_typeName);
-    if (!same_text(type_name, py::str("Function").ptr()))
+    if (!same_text(type_name, py::str(text::FUNCTION_TYPE).ptr()))
         raise(PyExc_TypeError, text::NOT_FUNCTION);
     py::list records;
     for (py::handle arg : args) {
@@ -280,7 +280,7 @@ py::str repr_object(py::handle self) {
     const Names &s = state().s;
     py::object type_name = check(PyObject_GetAttr(self.ptr(), s.internal_typeName));
     py::object id = check(PyObject_GetAttr(self.ptr(), s.internal_id));
-    return check(PyUnicode_FromFormat("<OfficeJsObject %S id=%S>", type_name.ptr(), id.ptr()));
+    return check(PyUnicode_FromFormat(text::OBJECT_REPR, type_name.ptr(), id.ptr()));
 }
 
 py::str repr_array(py::handle self) {
@@ -288,13 +288,13 @@ py::str repr_array(py::handle self) {
     const Py_ssize_t n = PyObject_Length(self.ptr());
     if (n < 0)
         throw py::error_already_set();
-    return check(PyUnicode_FromFormat("<OfficeJsArray id=%S len=%zd>", id.ptr(), n));
+    return check(PyUnicode_FromFormat(text::ARRAY_REPR, id.ptr(), n));
 }
 
 py::str repr_dict(py::handle self) {
     py::object id = check(PyObject_GetAttr(self.ptr(), state().s.internal_id));
     py::object keys = check(PySequence_List(self.attr("keys")().ptr()));
-    return check(PyUnicode_FromFormat("<OfficeJsDict id=%S keys=%S>", id.ptr(), keys.ptr()));
+    return check(PyUnicode_FromFormat(text::DICT_REPR, id.ptr(), keys.ptr()));
 }
 
 py::object dict_getattr(py::handle self, py::handle name) {

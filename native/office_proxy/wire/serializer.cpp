@@ -100,7 +100,7 @@ py::object serializer_function(PyObject *name) {
 std::pair<py::object, py::object> unpack_pair(py::handle item) {
     py::object tuple = check(PySequence_Tuple(item.ptr()));
     if (PyTuple_GET_SIZE(tuple.ptr()) != 2) {
-        PyErr_Format(PyExc_ValueError, "expected a key and a value, got %zd items",
+        PyErr_Format(PyExc_ValueError, text::NOT_A_PAIR,
                      PyTuple_GET_SIZE(tuple.ptr()));
         throw py::error_already_set();
     }
