@@ -139,19 +139,31 @@ def with_ids(wire: Any) -> Any:
     return wire
 
 
+def timed(fn: Callable[[Any], Any], arg: Any) -> float:
+    """Wall time of one call; the result is dropped only after the clock stops."""
+    gc.collect()
+    gc.disable()
+    start = time.perf_counter()
+    out = fn(arg)
+    elapsed = time.perf_counter() - start
+    gc.enable()
+    del out
+    return elapsed
+
+
 def best_of(runs: int, fn: Callable[[Any], Any], arg: Any) -> float:
-    """Best wall time of `runs` calls; results are dropped only after the clock stops."""
-    best = float("inf")
+    """Best wall time of `runs` calls."""
+    return min(timed(fn, arg) for _ in range(runs))
+
+
+def best_pair(runs: int, ours: Callable[[Any], Any], base: Callable[[Any], Any],
+              arg: Any) -> tuple[float, float]:
+    """Best times of both, measured alternately so that drifting machine load hits both alike."""
+    t_ours = t_base = float("inf")
     for _ in range(runs):
-        gc.collect()
-        gc.disable()
-        start = time.perf_counter()
-        out = fn(arg)
-        elapsed = time.perf_counter() - start
-        gc.enable()
-        del out
-        best = min(best, elapsed)
-    return best
+        t_ours = min(t_ours, timed(ours, arg))
+        t_base = min(t_base, timed(base, arg))
+    return t_ours, t_base
 
 
 def workloads() -> list[tuple[str, Any, int]]:
@@ -187,7 +199,7 @@ def main() -> None:
     ours = office_proxy.Serializer
     print(f"{'workload':<26}{'direction':<11}{'ours ns/cell':>14}{'python ns/cell':>16}{'ratio':>8}")
     for name, value, cells in workloads():
-        runs = 3 if cells > 100_000 else 7
+        runs = 5 if cells > 100_000 else 15
         wire = with_ids(ours.to_wire(value))
         if PySerializer.to_wire(value) != ours.to_wire(value):
             sys.exit(f"{name}: the two implementations disagree")
@@ -195,8 +207,7 @@ def main() -> None:
             ("to_wire", ours.to_wire, PySerializer.to_wire, value),
             ("from_wire", ours.from_wire, PySerializer.from_wire, wire),
         ):
-            t_ours = best_of(runs, mine, arg)
-            t_base = best_of(runs, base, arg)
+            t_ours, t_base = best_pair(runs, mine, base, arg)
             print(f"{name:<26}{direction:<11}{t_ours / cells * 1e9:>14.1f}"
                   f"{t_base / cells * 1e9:>16.1f}{t_base / t_ours:>7.1f}x")
     floats = workloads()[1][1]
