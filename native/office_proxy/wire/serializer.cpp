@@ -158,10 +158,11 @@ private:
         PyObject *v = value.ptr();
         const Names &s = state().s;
         const NumpyTypes *np = numpy_types();
-        auto is_np = [&](PyObject *type) {
-            return np != nullptr && PyObject_TypeCheck(v, reinterpret_cast<PyTypeObject *>(type));
+        auto is_np = [&](PyObject *NumpyTypes::*type) {
+            return np != nullptr &&
+                   PyObject_TypeCheck(v, reinterpret_cast<PyTypeObject *>(np->*type));
         };
-        if (is_np(np ? np->bool_ : nullptr)) {
+        if (is_np(&NumpyTypes::bool_)) {
             const int truth = PyObject_IsTrue(v);
             if (truth < 0)
                 throw py::error_already_set();
@@ -176,7 +177,7 @@ private:
         ensure_datetime_api();
         if (PyDate_Check(v))
             return date(value);
-        if (is_np(np ? np->datetime64 : nullptr))
+        if (is_np(&NumpyTypes::datetime64))
             return plain(s.Date, numpy_datetime_text(*np, value).ptr());
         if (PyBytes_Check(v) || PyByteArray_Check(v) || PyMemoryView_Check(v))
             return bytes(value);
