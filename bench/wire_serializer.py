@@ -197,7 +197,8 @@ def import_ms(statement: str, runs: int = 7) -> float:
 
 def main() -> None:
     ours = office_proxy.Serializer
-    print(f"{'workload':<26}{'direction':<11}{'ours ns/cell':>14}{'python ns/cell':>16}{'ratio':>8}")
+    print(f"{'workload':<26}{'direction':<11}{'ours ns/cell':>14}{'python ns/cell':>16}"
+          f"{'ratio':>8}")
     for name, value, cells in workloads():
         runs = 5 if cells > 100_000 else 15
         wire = with_ids(ours.to_wire(value))

@@ -10,7 +10,8 @@ void bind_messaging(py::module_ &m) {
     namespace msg = office_proxy::messaging;
     py::dict ns;
     ns["__init__"] =
-        zm::method("__init__", [](py::object self) { msg::init(self); }, py::doc(text::MESSAGING_INIT_DOC));
+        zm::method("__init__", [](py::object self) { msg::init(self); },
+                   py::doc(text::MESSAGING_INIT_DOC));
     ns["set_send_handler"] = zm::method(
         "set_send_handler",
         [](py::object self, py::object handler) { msg::set_send_handler(self, handler); },
@@ -20,7 +21,8 @@ void bind_messaging(py::module_ &m) {
         [](py::object self, py::object req, py::object timeout) {
             return msg::send_request_sync(self, req, timeout);
         },
-        py::arg("self"), py::arg("req"), py::arg("timeout") = 30.0, py::doc(text::SEND_REQUEST_SYNC_DOC));
+        py::arg("self"), py::arg("req"), py::arg("timeout") = 30.0,
+        py::doc(text::SEND_REQUEST_SYNC_DOC));
     ns["on_message"] = zm::method(
         "on_message", [](py::object self, py::object message) { msg::on_message(self, message); },
         py::arg("self"), py::arg("message"), py::doc(text::ON_MESSAGE_DOC));

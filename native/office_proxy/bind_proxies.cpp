@@ -120,7 +120,9 @@ void bind_proxies(py::module_ &m) {
         py::arg("self"), py::arg("name"), py::arg("value"), py::doc(text::CW_SETATTR_DOC));
     m.def(
         "_cw__call__",
-        [](py::object self, py::args args, py::kwargs kwargs) { return cw_call(self, args, kwargs); },
+        [](py::object self, py::args args, py::kwargs kwargs) {
+            return cw_call(self, args, kwargs);
+        },
         py::arg("self"), py::doc(text::CW_CALL_DOC));
     m.def(
         "_cw__del__", [](py::object self) { cw_del(self); }, py::arg("self"),

@@ -69,7 +69,8 @@ inline constexpr const char *CW_GETATTR_DOC = "Read an attribute of a proxy from
 inline constexpr const char *CW_GETITEM_DOC = "Read an item of a proxy from the add-in.";
 inline constexpr const char *CW_SETATTR_DOC = "Assign an attribute of a proxy in the add-in.";
 inline constexpr const char *CW_CALL_DOC = "Call a Function-typed proxy in the add-in.";
-inline constexpr const char *CW_DEL_DOC = "Release a proxy's object in the add-in (errors ignored).";
+inline constexpr const char *CW_DEL_DOC =
+    "Release a proxy's object in the add-in (errors ignored).";
 
 inline constexpr const char *STALE = "Excel Object used after messaging context was stopped";
 inline constexpr const char *GET_FAILED = "GET failed for ";

@@ -18,8 +18,9 @@ def null_answer(request: dict[str, Any]) -> dict[str, Any]:
 
 
 class Addin:
-    """Receives requests through the send handler and answers each one from a thread of its own,
-    as the add-in does through the kernel's listener; `answer` decides the reply (None: no reply)."""
+    """Receives requests through the send handler and answers each one from a thread of its
+    own, as the add-in does through the kernel's listener; `answer` decides the reply (None: no
+    reply)."""
 
     def __init__(self, messaging: Any) -> None:
         self.messaging = messaging

@@ -113,10 +113,13 @@ class TestRequests:
         assert fresh.waiters == {}
 
     @pytest.mark.parametrize("call,text", [
-        (lambda m: m.send_request_sync([]), "Argument 'req' has incorrect type (expected dict, got list)"),
+        (lambda m: m.send_request_sync([]),
+         "Argument 'req' has incorrect type (expected dict, got list)"),
         (lambda m: m.send_request_sync({}, timeout="1"), "Argument 'timeout' has incorrect type"),
-        (lambda m: m.on_message("x"), "Argument 'message' has incorrect type (expected dict, got str)"),
-        (lambda m: m.get_callable(1), "Argument 'callable_id' has incorrect type (expected str, got int)"),
+        (lambda m: m.on_message("x"),
+         "Argument 'message' has incorrect type (expected dict, got str)"),
+        (lambda m: m.get_callable(1),
+         "Argument 'callable_id' has incorrect type (expected str, got int)"),
         (lambda m: m.unregister_callable(None), "Argument 'callable_id' has incorrect type"),
         (lambda m: m.register_callable(5), "Object must be callable, got int"),
     ], ids=["req", "timeout", "message", "get_callable", "unregister_callable", "register"])

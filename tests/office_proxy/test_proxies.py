@@ -107,7 +107,7 @@ class TestFailures:
     def test_only_functions_are_callable(self, op: Any, addin: Addin) -> None:
         array = op.Serializer.from_wire({"type": "Array", "id": 3, "value": []})
         for target in (op.Excel, array):
-            with pytest.raises(TypeError, match="^Only Function-typed SpecialObjects are callable$"):
+            with pytest.raises(TypeError, match="^Only Function-typed SpecialObjects are"):
                 target()
         assert addin.sent("CALL") == []
 

@@ -58,7 +58,8 @@ TO_WIRE = [
 
 
 class TestToWire:
-    @pytest.mark.parametrize("value,expected", [c[1:] for c in TO_WIRE], ids=[c[0] for c in TO_WIRE])
+    @pytest.mark.parametrize("value,expected", [c[1:] for c in TO_WIRE],
+                             ids=[c[0] for c in TO_WIRE])
     def test_rules(self, op: Any, value: Any, expected: dict[str, Any]) -> None:
         got = op.Serializer.to_wire(value)
         assert got == expected
@@ -137,7 +138,8 @@ FROM_WIRE = [
 
 
 class TestFromWire:
-    @pytest.mark.parametrize("wire,expected", [c[1:] for c in FROM_WIRE], ids=[c[0] for c in FROM_WIRE])
+    @pytest.mark.parametrize("wire,expected", [c[1:] for c in FROM_WIRE],
+                             ids=[c[0] for c in FROM_WIRE])
     def test_plain_kinds(self, op: Any, wire: dict[str, Any], expected: Any) -> None:
         got = op.Serializer.from_wire(wire)
         assert got == expected and type(got) is type(expected)
@@ -199,8 +201,10 @@ BAD_WIRE = [
 
 
 class TestBadInput:
-    @pytest.mark.parametrize("wire,error,text", [c[1:] for c in BAD_WIRE], ids=[c[0] for c in BAD_WIRE])
-    def test_malformed_wire_raises_clearly(self, op: Any, wire: Any, error: type, text: str) -> None:
+    @pytest.mark.parametrize("wire,error,text", [c[1:] for c in BAD_WIRE],
+                             ids=[c[0] for c in BAD_WIRE])
+    def test_malformed_wire_raises_clearly(self, op: Any, wire: Any, error: type,
+                                           text: str) -> None:
         with pytest.raises(error, match=re.escape(text) if text else None):
             op.Serializer.from_wire(wire)
 
@@ -279,7 +283,8 @@ class TestReplacedSerializer:
         original = op.Serializer.from_wire
         op.Serializer.from_wire = staticmethod(
             lambda wire: "seen" if wire.get("type") == "Int" else original(wire))
-        assert op.Serializer.from_wire({"type": "Array", "id": 1, "value": [w("Int", 1)]}) == ["seen"]
+        wire = {"type": "Array", "id": 1, "value": [w("Int", 1)]}
+        assert op.Serializer.from_wire(wire) == ["seen"]
 
     def test_replaced_proxy_class_is_used(self, op: Any, monkeypatch: pytest.MonkeyPatch) -> None:
         class Rows(list):
@@ -298,7 +303,8 @@ def test_import_loads_no_heavy_library() -> None:
     code = (
         "import sys\n"
         "import zentrel_master.python_server.zentrel as z\n"
-        "heavy = ['numpy', 'pandas', 'typing', 'uuid', 'concurrent.futures', 'datetime', 'base64']\n"
+        "heavy = ['numpy', 'pandas', 'typing', 'uuid', 'concurrent.futures', 'datetime',\n"
+        "         'base64']\n"
         "print(sorted(m for m in heavy if m in sys.modules))\n"
         "import numpy\n"
         "print(z.Serializer.to_wire(numpy.bool_(True))['type'])\n"

@@ -37,18 +37,21 @@ private:
     py::object lock_;
 };
 
+/// `module.name`, imported on first use and kept for the life of the process.
+PyObject *kept_attr(PyObject *&slot, const char *module, const char *name) {
+    if (slot == nullptr)
+        slot = py::module_::import(module).attr(name).cast<py::object>().release().ptr();
+    return slot;
+}
+
 py::object new_lock() {
     static PyObject *allocate = nullptr; // threading.Lock is _thread.allocate_lock
-    if (allocate == nullptr)
-        allocate = py::module_::import("_thread").attr("allocate_lock").cast<py::object>().release().ptr();
-    return check(PyObject_CallNoArgs(allocate));
+    return check(PyObject_CallNoArgs(kept_attr(allocate, "_thread", "allocate_lock")));
 }
 
 py::object future_class() {
     static PyObject *cls = nullptr; // imported on first request: the import is not cheap
-    if (cls == nullptr)
-        cls = py::module_::import("concurrent.futures").attr("Future").cast<py::object>().release().ptr();
-    return py::reinterpret_borrow<py::object>(cls);
+    return py::reinterpret_borrow<py::object>(kept_attr(cls, "concurrent.futures", "Future"));
 }
 
 py::str new_guid() { return py::str(uuid4_hex()); }

@@ -210,7 +210,8 @@ private:
         }
         if (PyCallable_Check(v)) {
             py::object messaging = module_global(s.messaging);
-            py::object id = check(PyObject_CallMethodOneArg(messaging.ptr(), s.register_callable, v));
+            py::object id =
+                check(PyObject_CallMethodOneArg(messaging.ptr(), s.register_callable, v));
             return make_wire(s.Python_Function, id.ptr(), Py_True);
         }
         return plain(s.String, check(PyObject_Str(v)).ptr());
@@ -319,7 +320,8 @@ private:
             throw py::error_already_set();
         py::object values = check(PyObject_GetAttr(frame.ptr(), s.values));
         const NumpyTypes *np = numpy_types();
-        if (np != nullptr && Py_TYPE(values.ptr()) == reinterpret_cast<PyTypeObject *>(np->ndarray) &&
+        if (np != nullptr &&
+            Py_TYPE(values.ptr()) == reinterpret_cast<PyTypeObject *>(np->ndarray) &&
             py::int_(values.attr("ndim")).cast<long>() == 2) {
             // A 2-D array's tolist() is exactly the list of its rows' tolist().
             py::object all = check(PyObject_CallMethodNoArgs(values.ptr(), s.tolist));
@@ -481,7 +483,8 @@ private:
         const bool ours = cls.ptr() == state().array_cls;
         py::object out = ours ? new_container_proxy(cls, id, false)
                               : check(PyObject_CallOneArg(cls.ptr(), id.ptr()));
-        const bool direct = ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
+        const bool direct =
+            ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
         py::object items = direct ? out : check(PyList_New(0));
         if (truthy(payload)) {
             PyObject *p = payload.ptr();
@@ -514,7 +517,8 @@ private:
         const bool ours = cls.ptr() == state().dict_cls;
         py::object out = ours ? new_container_proxy(cls, id, true)
                               : check(PyObject_CallOneArg(cls.ptr(), id.ptr()));
-        const bool direct = ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
+        const bool direct =
+            ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
         py::object entries = direct ? out : check(PyDict_New());
         if (truthy(payload)) {
             PyObject *p = payload.ptr();

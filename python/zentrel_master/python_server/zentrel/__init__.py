@@ -90,6 +90,8 @@ def set_enable_events(enable: bool) -> None:
     return _kernel().set_enable_events(enable)
 
 
-def show_message_box(message: str, title: str = "Zentrel", type: str = "Info") -> None:  # noqa: A002
+def show_message_box(
+    message: str, title: str = "Zentrel", type: str = "Info"  # noqa: A002 - the kernel's name
+) -> None:
     """Show a message box in the add-in ("Info", "Warning" or "Error")."""
     return _kernel().show_message_box(message, title, type)
