@@ -156,7 +156,7 @@ private:
         }
     }
 
-    /// Skips a format specification up to and including the "}" that closes its field; nested
+    /// Skips a format spec field up to and including the "}" that closes its field; nested
     /// fields ("{width}") are scanned as fields.
     void scan_format_spec() {
         while (pos_ < s_.size() && !gave_up_) {

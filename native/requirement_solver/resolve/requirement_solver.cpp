@@ -420,7 +420,7 @@ zm::Coro resolve(py::object self, py::list specs) {
     while (!queue.empty()) {
         QueueItem item = std::move(queue.front());
         queue.pop_front();
-        // The fields are copied out: nothing below holds a reference into the spec across an
+        // The fields are copied out: nothing below holds a reference into the PackageSpec across an
         // await.
         py::object name, version, extras;
         bool from_dist = false;
