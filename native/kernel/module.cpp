@@ -1,6 +1,10 @@
 #include "common/coroutine.hpp"
+#include "kernel/bindings.hpp"
 
 PYBIND11_MODULE(kernel, m) {
     m.doc() = "The per-workbook kernel process: connection, send path, dispatch, execution and function invocation.";
     zm::init_common(m);
+    zm::kernel::bind_core_init(m);
+    zm::kernel::bind_execution(m);
+    zm::kernel::bind_core(m);
 }
