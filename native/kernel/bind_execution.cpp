@@ -39,7 +39,8 @@ py::object import_user_package() {
             continue;
         const std::string text = utf8(name);
         if (text.compare(0, prefix.size(), prefix) == 0) {
-            const std::string alias = std::string(USER_PACKAGE_NAME) + "." + text.substr(prefix.size());
+            const std::string alias =
+                std::string(USER_PACKAGE_NAME) + "." + text.substr(prefix.size());
             if (!modules.contains(alias))
                 modules[py::str(alias)] = modules[name];
         }
@@ -109,16 +110,14 @@ void bind_virtual_environment(py::module_ &m) {
 }
 
 void bind_stream_router(py::module_ &m) {
-    py::class_<StreamRouter>(m, "StreamRouter", doc::STREAM_ROUTER)
-        .def("write", &StreamRouter::write, py::arg("text"))
-        .def("flush", &StreamRouter::flush)
+    py::class_<StreamRouter> cls(m, "StreamRouter", doc::STREAM_ROUTER);
+    cls.def("flush", &StreamRouter::flush)
         .def("writable", [](const StreamRouter &) { return true; })
         .def("readable", [](const StreamRouter &) { return false; })
         .def("isatty",
              [](const StreamRouter &self) {
-                 return py::bool_(py::getattr(self.target(), "isatty", py::none()).is_none()
-                                      ? py::bool_(false)
-                                      : self.target().attr("isatty")());
+                 py::object isatty = py::getattr(self.target(), "isatty", py::none());
+                 return !isatty.is_none() && py::bool_(isatty());
              })
         .def("fileno", [](const StreamRouter &self) { return self.target().attr("fileno")(); })
         .def_property_readonly("encoding",
@@ -132,6 +131,7 @@ void bind_stream_router(py::module_ &m) {
         .def("__getattr__", [](const StreamRouter &self, py::str name) {
             return py::getattr(self.target(), name);
         });
+    py::setattr(cls, "write", router_write_method());
 }
 
 } // namespace

@@ -206,18 +206,19 @@ Coro run(py::object self) {
 }
 
 Coro handle_message(py::object self, py::object message) {
-    py::object msg_type = dict_get(message, "type", py::none());
+    const Runtime::Names &n = runtime().names;
+    py::object msg_type = dict_get(message, n.type, py::none());
     if (is_text(msg_type, CHUNK_HEADER_TYPE)) {
         py::object whole = co_await handle_chunk_message(self, message);
         if (PyDict_Check(whole.ptr()) && PyDict_GET_SIZE(whole.ptr()) > 0)
-            co_await self.attr("handle_message")(whole);
+            co_await get_attr(self, n.handle_message)(whole);
         co_return py::none();
     }
-    const Logger &logger = log();
-    if (logger.debug_enabled()) {
+    if (debug_on()) {
+        const Logger &logger = log();
         const std::string type_text = text_of(msg_type);
         logger.debug(std::string(text::MESSAGE_RECEIVED) + type_text + text::REQUEST_ID_PART +
-                     text_of(dict_get(message, "request_id", py::str("N/A"))));
+                     text_of(dict_get(message, n.request_id, n.na)));
         logger.debug(std::string(text::RECEIVED_TYPE) + type_text);
     }
     py::object pending = hooks().dispatch(self, msg_type, message);

@@ -28,6 +28,26 @@ py::object import_sibling(const char *name, const char *attr) {
 
 Runtime &runtime() { return *instance; }
 
+bool debug_on() {
+    PyObject *r = PyObject_CallOneArg(instance->is_enabled_for.ptr(), instance->debug_level.ptr());
+    if (r == nullptr)
+        throw py::error_already_set();
+    const bool on = r == Py_True;
+    Py_DECREF(r);
+    return on;
+}
+
+namespace {
+
+py::object interned(const char *text) {
+    PyObject *s = PyUnicode_InternFromString(text);
+    if (s == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(s);
+}
+
+} // namespace
+
 const Logger &log() { return *module_log; }
 
 py::object module_attr(const char *name) {
@@ -88,6 +108,12 @@ void init_runtime(py::module_ &m) {
     logging_config.attr("setup_logging_subprocess")();
     module_log = &module_logger(py::str(m.attr("__name__")).cast<std::string>().c_str());
     m.attr("logger") = module_log->logger();
+    rt->is_enabled_for = module_log->logger().attr("isEnabledFor");
+    rt->debug_level = py::int_(static_cast<int>(Logger::DEBUG));
+    rt->names = {interned("type"),      interned("request_id"), interned("websocket"),
+                 interned("_socket_lock"), interned("acquire"),  interned("release"),
+                 interned("send"),      interned("unknown"),    interned("N/A"),
+                 interned("handle_message")};
     instance = rt;
 }
 

@@ -29,7 +29,26 @@ struct Runtime {
     py::object current_thread;   ///< threading.current_thread
     py::object sys;              ///< sys
     py::object zentrel;          ///< the user package
+
+    /// Interned texts used as keys and attribute names on the per-message paths.
+    struct Names {
+        py::object type, request_id, websocket, socket_lock, acquire, release, send, unknown, na,
+            handle_message;
+    } names;
+    py::object is_enabled_for;   ///< the logger's bound isEnabledFor
+    py::object debug_level;      ///< logging.DEBUG as an int object
 };
+
+/// True when the module logger would emit a debug record (the fast form of the hot paths).
+bool debug_on();
+
+/// Attribute `name` (an interned text) of `obj`.
+inline py::object get_attr(py::handle obj, const py::object &name) {
+    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (value == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(value);
+}
 
 /// The runtime; valid after `init_runtime`.
 Runtime &runtime();

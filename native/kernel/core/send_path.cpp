@@ -36,23 +36,23 @@ Coro send_message(py::object self, py::object message) {
 }
 
 Coro send_message_direct(py::object self, py::object message) {
-    const Logger &logger = log();
-    py::object msg_type = dict_get(message, "type", py::str("unknown"));
-    py::object request_id = dict_get(message, "request_id", py::str("N/A"));
-    py::object websocket = self.attr("websocket");
-    py::object lock = self.attr("_socket_lock");
+    const Runtime::Names &n = runtime().names;
+    py::object msg_type = dict_get(message, n.type, n.unknown);
+    py::object request_id = dict_get(message, n.request_id, n.na);
+    py::object websocket = get_attr(self, n.websocket);
+    py::object lock = get_attr(self, n.socket_lock);
     if (!PyObject_IsTrue(websocket.ptr())) {
-        logger.warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NOT_CONNECTED);
+        log().warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NOT_CONNECTED);
         co_return py::none();
     }
     if (lock.is_none()) {
-        logger.warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NO_SOCKET_LOCK);
+        log().warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NO_SOCKET_LOCK);
         co_return py::none();
     }
-    const bool debug = logger.debug_enabled();
+    const bool debug = debug_on();
     if (debug)
-        logger.debug(std::string(text::ACQUIRING_LOCK) + text_of(msg_type) + text::REQUEST_ID_PART +
-                     text_of(request_id));
+        log().debug(std::string(text::ACQUIRING_LOCK) + text_of(msg_type) +
+                    text::REQUEST_ID_PART + text_of(request_id));
     const double start = now_seconds();
     // Serialised before the lock: the lock covers only the socket write.
     py::object raw_json = json_dumps(message);
@@ -60,21 +60,21 @@ Coro send_message_direct(py::object self, py::object message) {
         co_await send_chunked_message(self, raw_json, msg_type, request_id);
         co_return py::none();
     }
-    co_await lock.attr("acquire")();
+    co_await get_attr(lock, n.acquire)();
     {
-        ScopeGuard release([lock]() { lock.attr("release")(); });
+        ScopeGuard release([lock]() { get_attr(lock, runtime().names.release)(); });
         const double waited_ms = (now_seconds() - start) * 1000.0;
         if (waited_ms > SOCKET_LOCK_WARN_MS) {
             char waited[32];
             std::snprintf(waited, sizeof waited, "%.1f", waited_ms);
-            logger.warning(std::string(text::LOCK_WAITED) + waited + text::MS_FOR_TYPE +
-                           text_of(msg_type));
+            log().warning(std::string(text::LOCK_WAITED) + waited + text::MS_FOR_TYPE +
+                          text_of(msg_type));
         }
-        co_await websocket.attr("send")(raw_json);
+        co_await get_attr(websocket, n.send)(raw_json);
     }
     if (debug)
-        logger.debug(std::string(text::MESSAGE_SENT) + text_of(msg_type) + text::REQUEST_ID_PART +
-                     text_of(request_id));
+        log().debug(std::string(text::MESSAGE_SENT) + text_of(msg_type) + text::REQUEST_ID_PART +
+                    text_of(request_id));
     co_return py::none();
 }
 

@@ -8,6 +8,14 @@ namespace zm::kernel::core {
 /// `message.get(key, fallback)` for a dict (or subclass).
 py::object dict_get(py::handle message, const char *key, py::handle fallback);
 
+/// `message.get(key, fallback)` with an interned key.
+inline py::object dict_get(py::handle message, const py::object &key, const py::object &fallback) {
+    PyObject *value = PyDict_GetItemWithError(message.ptr(), key.ptr());
+    if (value == nullptr && PyErr_Occurred())
+        throw py::error_already_set();
+    return py::reinterpret_borrow<py::object>(value != nullptr ? value : fallback.ptr());
+}
+
 /// str(value) as UTF-8, for log texts.
 std::string text_of(py::handle value);
 

@@ -1,6 +1,7 @@
 #include "kernel/execution/console_globals.hpp"
 
 #include "kernel/execution/execution_runtime.hpp"
+#include "kernel/execution/stream_capture.hpp"
 
 namespace zm::kernel::execution {
 
@@ -71,14 +72,7 @@ PyMethodDef missing_def = {"__missing__", reinterpret_cast<PyCFunction>(
 
 py::dict console_globals_namespace() {
     py::dict ns;
-    PyObject *fn = PyCFunction_New(&missing_def, nullptr);
-    if (fn == nullptr)
-        throw py::error_already_set();
-    PyObject *as_method = PyInstanceMethod_New(fn);
-    Py_DECREF(fn);
-    if (as_method == nullptr)
-        throw py::error_already_set();
-    ns["__missing__"] = py::reinterpret_steal<py::object>(as_method);
+    ns["__missing__"] = fast_method(&missing_def);
     return ns;
 }
 

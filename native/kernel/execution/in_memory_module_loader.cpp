@@ -27,7 +27,8 @@ py::list source_lines(py::handle code) {
     Py_ssize_t start = 0;
     Py_ssize_t i = 0;
     auto add_line = [&](Py_ssize_t end) {
-        py::object piece = py::reinterpret_steal<py::object>(PyUnicode_Substring(code.ptr(), start, end));
+        py::object piece =
+            py::reinterpret_steal<py::object>(PyUnicode_Substring(code.ptr(), start, end));
         if (!piece)
             throw py::error_already_set();
         lines.append(py::str(piece) + py::str("\n"));

@@ -1,5 +1,7 @@
 #include "kernel/execution/output_routing.hpp"
 
+#include "kernel/execution/stream_capture.hpp"
+
 #include <vector>
 
 namespace zm::kernel::execution {
@@ -14,29 +16,58 @@ thread_local std::vector<PyObject *> thread_captures[2];
 
 /// Shared by all threads; touched only with the GIL held.
 struct RoutingState {
-    PyObject *routers[2] = {nullptr, nullptr}; ///< the router objects (owned, never released)
+    PyObject *routers[2] = {nullptr, nullptr};   ///< the router objects (owned, never released)
+    PyObject *fallbacks[2] = {nullptr, nullptr}; ///< streams in place before the runs (owned)
     long active_runs = 0;
 };
 RoutingState state;
 
-StreamRouter &router(StdStream which) {
-    return py::handle(state.routers[static_cast<int>(which)]).cast<StreamRouter &>();
+/// Borrowed: the writing thread's capture for stream `i`, else the fallback.
+PyObject *target_of(int i) {
+    const auto &captures = thread_captures[i];
+    return captures.empty() ? state.fallbacks[i] : captures.back();
 }
+
+PyObject *write_name() {
+    static PyObject *name = PyUnicode_InternFromString("write");
+    return name;
+}
+
+PyObject *router_write(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (nargs != 2) {
+        PyErr_SetString(PyExc_TypeError, "write() takes exactly one argument");
+        return nullptr;
+    }
+    const int i = args[0] == state.routers[0] ? 0 : 1;
+    PyObject *text = args[1];
+    PyObject *target = target_of(i);
+    if (target == Py_None) { // no console at all (the interpreter may run without streams)
+        const Py_ssize_t length = PyObject_Length(text);
+        return length < 0 ? nullptr : PyLong_FromSsize_t(length);
+    }
+    if (!is_stream_capture(target))
+        return PyObject_CallMethodOneArg(target, write_name(), text);
+    Py_INCREF(target); // the write may run code that ends this run's redirection
+    PyObject *result = nullptr;
+    try {
+        result = PyLong_FromSsize_t(capture_write(target, text));
+    } catch (py::error_already_set &e) {
+        e.restore();
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    Py_DECREF(target);
+    return result;
+}
+
+PyMethodDef router_write_def = {
+    "write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&router_write)),
+    METH_FASTCALL, "Write `text` to the writing thread's capture, else to the previous stream."};
 
 } // namespace
 
 py::object StreamRouter::target() const {
-    const auto &captures = thread_captures[static_cast<int>(which_)];
-    if (!captures.empty())
-        return py::reinterpret_borrow<py::object>(captures.back());
-    return fallback;
-}
-
-py::object StreamRouter::write(py::object text) const {
-    py::object stream = target();
-    if (stream.is_none()) // no console at all (the interpreter may run without streams)
-        return py::int_(py::len(text));
-    return stream.attr("write")(text);
+    return py::reinterpret_borrow<py::object>(target_of(static_cast<int>(which_)));
 }
 
 py::object StreamRouter::flush() const {
@@ -46,18 +77,15 @@ py::object StreamRouter::flush() const {
     return stream.attr("flush")();
 }
 
+py::object router_write_method() { return fast_method(&router_write_def); }
+
 void init_output_routing() {
     for (int i = 0; i < 2; ++i) {
         if (state.routers[i] != nullptr)
             continue;
-        py::object router_obj = py::cast(StreamRouter(static_cast<StdStream>(i)));
-        router_obj.cast<StreamRouter &>().fallback = py::none();
-        state.routers[i] = router_obj.release().ptr();
+        state.fallbacks[i] = py::none().release().ptr();
+        state.routers[i] = py::cast(StreamRouter(static_cast<StdStream>(i))).release().ptr();
     }
-}
-
-py::object router_object(StdStream which) {
-    return py::reinterpret_borrow<py::object>(state.routers[static_cast<int>(which)]);
 }
 
 OutputRedirect::OutputRedirect(py::handle out, py::handle err) {
@@ -65,12 +93,13 @@ OutputRedirect::OutputRedirect(py::handle out, py::handle err) {
         for (int i = 0; i < 2; ++i) {
             PyObject *current = PySys_GetObject(STREAM_NAMES[i]); // borrowed
             // A router left in place by something else keeps the fallback it already has.
-            if (current != state.routers[i]) {
-                router(static_cast<StdStream>(i)).fallback =
-                    current == nullptr ? py::none() : py::reinterpret_borrow<py::object>(current);
-                if (PySys_SetObject(STREAM_NAMES[i], state.routers[i]) != 0)
-                    throw py::error_already_set();
-            }
+            if (current == state.routers[i])
+                continue;
+            PyObject *previous = current == nullptr ? Py_None : current;
+            Py_INCREF(previous);
+            Py_SETREF(state.fallbacks[i], previous);
+            if (PySys_SetObject(STREAM_NAMES[i], state.routers[i]) != 0)
+                throw py::error_already_set();
         }
     }
     ++state.active_runs;
@@ -88,8 +117,7 @@ OutputRedirect::~OutputRedirect() {
         for (int i = 1; i >= 0; --i) {
             if (PySys_GetObject(STREAM_NAMES[i]) != state.routers[i])
                 continue; // replaced meanwhile (for example by a disconnecting kernel): keep that
-            py::object previous = router(static_cast<StdStream>(i)).fallback;
-            if (PySys_SetObject(STREAM_NAMES[i], previous.ptr()) != 0)
+            if (PySys_SetObject(STREAM_NAMES[i], state.fallbacks[i]) != 0)
                 PyErr_WriteUnraisable(nullptr);
         }
     }

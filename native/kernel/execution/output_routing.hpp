@@ -22,13 +22,7 @@ public:
 
     /// The writing thread's current capture, else the stream in place before the runs.
     py::object target() const;
-
-    py::object write(py::object text) const;
     py::object flush() const;
-
-    StdStream which() const { return which_; }
-    /// Stream that was current when the first of the active runs began.
-    py::object fallback;
 
 private:
     StdStream which_;
@@ -44,10 +38,10 @@ public:
     OutputRedirect &operator=(const OutputRedirect &) = delete;
 };
 
-/// The two router objects (made once; the StreamRouter class must be bound before).
+/// Makes the two router objects (the StreamRouter class must be bound before).
 void init_output_routing();
 
-/// The Python object of the router for `which`.
-py::object router_object(StdStream which);
+/// StreamRouter.write as a method object (a plain C function: it runs for every write).
+py::object router_write_method();
 
 } // namespace zm::kernel::execution

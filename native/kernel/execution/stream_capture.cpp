@@ -9,43 +9,112 @@ namespace zm::kernel::execution {
 
 namespace {
 
-void init(py::object self, py::object on_write) {
-    self.attr("_buffer") = execution_runtime().string_io();
-    self.attr("_on_write") = on_write;
+PyObject *interned(const char *text) {
+    PyObject *s = PyUnicode_InternFromString(text);
+    if (s == nullptr)
+        throw py::error_already_set();
+    return s;
 }
 
-/// Calls on_write(text) when it is set; an Exception from it (or from its truth test) is dropped.
-void forward(py::handle on_write, py::handle text) {
+struct Names {
+    PyObject *buffer = interned("_buffer");
+    PyObject *on_write = interned("_on_write");
+    PyObject *write = interned("write");
+    PyObject *getvalue = interned("getvalue");
+};
+
+const Names &names() {
+    static const Names n;
+    return n;
+}
+
+py::object attribute(PyObject *obj, PyObject *name) {
+    PyObject *value = PyObject_GetAttr(obj, name);
+    if (value == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(value);
+}
+
+void init(py::object self, py::object on_write) {
+    py::setattr(self, names().buffer, execution_runtime().string_io());
+    py::setattr(self, names().on_write, on_write);
+}
+
+/// write(self, text) as a plain C function: it runs for every piece a run prints.
+PyObject *write_method(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (nargs != 2) {
+        PyErr_SetString(PyExc_TypeError, "write() takes exactly one argument");
+        return nullptr;
+    }
     try {
-        if (on_write.is_none() || !py::bool_(py::reinterpret_borrow<py::object>(on_write)))
-            return;
-        on_write(text);
+        return PyLong_FromSsize_t(capture_write(args[0], args[1]));
     } catch (py::error_already_set &e) {
-        if (!e.matches(PyExc_Exception))
-            throw;
+        e.restore();
+        return nullptr;
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+        return nullptr;
     }
 }
 
-Py_ssize_t write(py::object self, py::object text) {
-    check_str(text, "text");
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+PyMethodDef write_def = {"write",
+                         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_method)),
+                         METH_FASTCALL,
+                         "Buffer `text` and pass it to the callback; returns its length."};
+
+} // namespace
+
+Py_ssize_t capture_write(PyObject *capture, PyObject *text) {
+    if (!PyUnicode_CheckExact(text))
+        raise_argument_type("text", "str", text);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     if (length == 0)
         return 0;
-    self.attr("_buffer").attr("write")(text);
-    forward(self.attr("_on_write"), text);
+    py::object buffer = attribute(capture, names().buffer);
+    PyObject *written = PyObject_CallMethodOneArg(buffer.ptr(), names().write, text);
+    if (written == nullptr)
+        throw py::error_already_set();
+    Py_DECREF(written);
+
+    // The callback: set (truthy) means called; an Exception from it is dropped.
+    py::object on_write = attribute(capture, names().on_write);
+    if (on_write.is_none())
+        return length;
+    const int truthy = PyObject_IsTrue(on_write.ptr());
+    PyObject *result = truthy == 1 ? PyObject_CallOneArg(on_write.ptr(), text) : nullptr;
+    if (result != nullptr) {
+        Py_DECREF(result);
+    } else if (PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
+            throw py::error_already_set();
+        PyErr_Clear();
+    }
     return length;
 }
 
-} // namespace
+bool is_stream_capture(PyObject *stream) {
+    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(stream));
+    return type == execution_runtime().stream_capture.ptr();
+}
+
+py::object fast_method(PyMethodDef *def) {
+    PyObject *fn = PyCFunction_New(def, nullptr);
+    if (fn == nullptr)
+        throw py::error_already_set();
+    PyObject *as_method = PyInstanceMethod_New(fn);
+    Py_DECREF(fn);
+    if (as_method == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(as_method);
+}
 
 py::dict stream_capture_namespace() {
     py::dict ns;
     ns["__init__"] = method("__init__", &init, py::arg("self"), py::arg("on_write") = py::none());
-    ns["write"] = method("write", &write, py::arg("self"), py::arg("text"),
-                         "Buffer `text` and pass it to the callback; returns its length.");
+    ns["write"] = fast_method(&write_def);
     ns["getvalue"] = method(
-        "getvalue", [](py::object self) { return self.attr("_buffer").attr("getvalue")(); },
-        py::arg("self"), "The whole buffered text.");
+        "getvalue", [](py::object self) { return capture_value(self); }, py::arg("self"),
+        "The whole buffered text.");
     ns["flush"] = method("flush", [](py::object) {}, py::arg("self"), doc::STREAM_CAPTURE_FLUSH);
     ns["readable"] = method("readable", [](py::object) { return false; }, py::arg("self"));
     ns["writable"] = method("writable", [](py::object) { return true; }, py::arg("self"));
@@ -57,7 +126,11 @@ py::object new_stream_capture(py::handle on_write) {
 }
 
 py::str capture_value(py::handle capture) {
-    return capture.attr("_buffer").attr("getvalue")();
+    py::object buffer = attribute(capture.ptr(), names().buffer);
+    PyObject *value = PyObject_CallMethodNoArgs(buffer.ptr(), names().getvalue);
+    if (value == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(value);
 }
 
 } // namespace zm::kernel::execution

@@ -14,4 +14,14 @@ py::object new_stream_capture(py::handle on_write);
 /// Everything written to `capture` so far.
 py::str capture_value(py::handle capture);
 
+/// StreamCapture.write: buffers `text` (which must be a str) and forwards it to the callback;
+/// returns its length.
+Py_ssize_t capture_write(PyObject *capture, PyObject *text);
+
+/// True when `stream` is exactly a StreamCapture (so capture_write applies).
+bool is_stream_capture(PyObject *stream);
+
+/// Makes a C function taking (self, *args) bind as a method in a class namespace.
+py::object fast_method(PyMethodDef *def);
+
 } // namespace zm::kernel::execution

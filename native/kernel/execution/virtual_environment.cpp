@@ -16,12 +16,20 @@ bool contains(py::handle container, py::handle item) {
     return found == 1;
 }
 
+/// A new list with the items of `sequence` (py::list of a list would share it).
+py::list copy_list(py::handle sequence) {
+    PyObject *copy = PySequence_List(sequence.ptr());
+    if (copy == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::list>(copy);
+}
+
 } // namespace
 
 VirtualEnvironment::VirtualEnvironment(py::object id) {
     check_str(id, "workbook_id");
     workbook_id = id;
-    original_path = py::list(sys_path());
+    original_path = copy_list(sys_path());
     custom_paths = py::list();
 }
 
@@ -54,6 +62,6 @@ void VirtualEnvironment::reset_path() {
     custom_paths.attr("clear")();
 }
 
-py::list VirtualEnvironment::get_paths() const { return py::list(custom_paths); }
+py::list VirtualEnvironment::get_paths() const { return copy_list(custom_paths); }
 
 } // namespace zm::kernel::execution
