@@ -15,4 +15,7 @@ void bind_execution(py::module_ &m);
 /// MessageBatcher, PythonKernel, json_dumps and main.
 void bind_core(py::module_ &m);
 
+/// Message dispatch and execution requests: the kernel's dispatch hook, _execute_code_async.
+void bind_dispatch(py::module_ &m);
+
 } // namespace zm::kernel

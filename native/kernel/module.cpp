@@ -7,4 +7,5 @@ PYBIND11_MODULE(kernel, m) {
     zm::kernel::bind_core_init(m);
     zm::kernel::bind_execution(m);
     zm::kernel::bind_core(m);
+    zm::kernel::bind_dispatch(m);
 }
