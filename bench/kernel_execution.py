@@ -82,8 +82,8 @@ def summary(timings: list[float]) -> tuple[float, float]:
     return statistics.median(ordered), ordered[int(len(ordered) * 0.95) - 1]
 
 
-async def measure(log_level: str) -> None:
-    server = DevBusinessLayer(kernel_log_level=log_level)
+async def measure(log_levels: list[str]) -> None:
+    server = DevBusinessLayer()
     await server.start()
     try:
         echo_process, echo = await start_peer(server, "bench-echo")
@@ -91,13 +91,16 @@ async def measure(log_level: str) -> None:
         await echo.connection.close()
         await echo_process.wait()
 
-        kernel = await server.launch_kernel("bench-kernel", timeout=TIMEOUT)
         rows = []
-        for code in ("1 + 1", 'print("x")'):
-            timings = await round_trips(
-                kernel, {"type": "execution_request", "code": code, "request_id": "b"}, REQUESTS
-            )
-            rows.append((code, summary(timings)))
+        for level in log_levels:
+            kernel = await server.launch_kernel(f"bench-{level}", timeout=TIMEOUT, log_level=level)
+            for code in ("1 + 1", 'print("x")'):
+                timings = await round_trips(
+                    kernel, {"type": "execution_request", "code": code, "request_id": "b"}, REQUESTS
+                )
+                rows.append((f"{code}  [log {level}]", summary(timings)))
+            if level != log_levels[-1]:
+                await kernel.shutdown(TIMEOUT)
 
         start = time.perf_counter()
         await kernel.send({"type": "execution_request", "request_id": "lines",
@@ -123,29 +126,32 @@ async def measure(log_level: str) -> None:
         await server.stop()
 
     floor_median, floor_p95 = summary(floor)
-    print(f"Execution requests through the dev Business Layer (kernel log level {log_level}), "
-          f"{REQUESTS} requests each after {WARMUP} warm-up")
-    print(f"{'round trip':<26}{'median ms':>11}{'p95 ms':>9}{'x floor (median)':>19}")
-    print(f"{'bare echo (floor)':<26}{floor_median:>11.3f}{floor_p95:>9.3f}{1.0:>19.2f}")
+    print(f"Execution requests through the dev Business Layer, {REQUESTS} requests each after "
+          f"{WARMUP} warm-up (kernel log level in brackets: INFO writes two lines per request)")
+    print(f"{'round trip':<30}{'median ms':>11}{'p95 ms':>9}{'x floor (median)':>19}")
+    print(f"{'bare echo (floor)':<30}{floor_median:>11.3f}{floor_p95:>9.3f}{1.0:>19.2f}")
     for code, (median, p95) in rows:
-        print(f"{code:<26}{median:>11.3f}{p95:>9.3f}{median / floor_median:>19.2f}")
+        print(f"{code:<30}{median:>11.3f}{p95:>9.3f}{median / floor_median:>19.2f}")
     print()
-    print(f"{'output messages':<26}{'per second':>11}{'x bare':>9}")
-    print(f"{'bare client frames':<26}{bare_rate:>11.0f}{1.0:>9.2f}")
-    print(f"{f'print loop ({received} msgs)':<26}{ours_rate:>11.0f}{ours_rate / bare_rate:>9.2f}")
+    print(f"{'output messages':<30}{'per second':>11}{'x bare':>9}")
+    print(f"{'bare client frames':<30}{bare_rate:>11.0f}{1.0:>9.2f}")
+    print(f"{f'print loop ({received} msgs)':<30}{ours_rate:>11.0f}{ours_rate / bare_rate:>9.2f}")
 
 
 def main() -> None:
     """Run the measurement and print the table."""
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--log-level", default="INFO", help="kernel log level (default INFO)")
+    parser.add_argument("--log-levels", default="WARNING,INFO",
+                        help="kernel log levels to measure, comma-separated (default WARNING,INFO)")
+    parser.add_argument("--requests", type=int, default=REQUESTS, help="round trips per row")
     parser.add_argument("--echo-client", nargs=3, metavar=("PORT", "WORKBOOK", "BLAST"))
     args = parser.parse_args()
     if args.echo_client:
         port, workbook_id, blast = args.echo_client
         asyncio.run(echo_client(port, workbook_id, int(blast)))
         return
-    asyncio.run(measure(args.log_level))
+    globals()["REQUESTS"] = args.requests
+    asyncio.run(measure(args.log_levels.split(",")))
 
 
 if __name__ == "__main__":
