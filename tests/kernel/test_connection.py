@@ -20,6 +20,8 @@ class TestReceiveLoop:
         kernel.send_raw("x" * (MAX + 1))
         assert kernel.receive() == {"type": "error", "message": "Message too large"}
         kernel.wait_for_log(f"Message too large: {MAX + 1} bytes")
+        kernel.wait_for_log("[TIMING] Acquiring socket lock for: type=error, request_id=N/A")
+        kernel.wait_for_log("[TIMING] Message sent: type=error, request_id=N/A")
         assert kernel.probe()["type"] == "error"
 
     def test_frame_of_multibyte_characters_over_the_limit_gets_the_kernels_own_answer(

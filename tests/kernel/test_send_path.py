@@ -30,13 +30,17 @@ def message_of_length(length: int, **fields) -> dict:
     return message
 
 
+def chunks_id(chunks: list[dict]) -> str:
+    return chunks[0]["chunk_id"]
+
+
 def run(coro):
     return asyncio.run(coro)
 
 
 class TestChunking:
     def test_exactly_chunk_size_goes_whole_and_one_more_goes_as_two_chunks(
-        self, business_layer: ThreadedBusinessLayer, workbook_id: str
+        self, business_layer: ThreadedBusinessLayer, workbook_id: str, caplog
     ):
         whole = message_of_length(CHUNK_SIZE, request_id="r1")
         split = message_of_length(CHUNK_SIZE + 1, request_id="r2")
@@ -50,7 +54,13 @@ class TestChunking:
                 assert await session.areceive() == split
                 return [json.loads(f) for f in session.frames[1:]]
 
-        chunks = run(scenario())
+        with caplog.at_level("DEBUG", logger=kernel_module.__name__):
+            chunks = run(scenario())
+        logs = [r.getMessage() for r in caplog.records if r.name == kernel_module.__name__]
+        assert f"[Kernel] Chunking large message: type=big, size={CHUNK_SIZE + 1}, chunks=2" in logs
+        assert f"[Kernel] Sent 2 chunks for message: type=big, chunk_id={chunks_id(chunks)}" in logs
+        assert "[TIMING] Message sent: type=big, request_id=r1" in logs
+        assert "[TIMING] Message sent: type=big, request_id=r2" not in logs
         assert [c["chunk_index"] for c in chunks] == [0, 1]
         assert {c["total_chunks"] for c in chunks} == {2}
         assert len({c["chunk_id"] for c in chunks}) == 1
