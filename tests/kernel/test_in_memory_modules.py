@@ -11,7 +11,6 @@ import traceback
 import types
 import uuid
 from collections.abc import Iterator
-from pathlib import Path
 
 import pytest
 
@@ -188,15 +187,3 @@ class TestDelete:
             f"[InMemoryModuleLoader] Removed '<virtual:{name}>' from linecache",
         ]
 
-
-def test_module_file_on_disk_is_not_touched(tmp_path: Path, monkeypatch):
-    """Deleting an in-memory module of the same name as a file module leaves the file importable."""
-    name = f"wb_file_{uuid.uuid4().hex[:8]}"
-    (tmp_path / f"{name}.py").write_text("origin = 'file'\n")
-    monkeypatch.syspath_prepend(str(tmp_path))
-    loader.update_module(name, "origin = 'memory'\n")
-    loader.delete_module(name)
-    try:
-        assert importlib.import_module(name).origin == "file"
-    finally:
-        sys.modules.pop(name, None)
