@@ -1,12 +1,10 @@
 #include "kernel/dispatch/session_controls.hpp"
 
-#include "common/coroutine.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/dispatch/texts.hpp"
 
-#include <cstring>
 #include <string>
 
 namespace zm::kernel::dispatch {
