@@ -1,12 +1,21 @@
 #pragma once
-/// Registration of the kernel module's parts, called by module.cpp in initialisation order.
+/// Registration functions of the kernel module, called by module.cpp in initialisation order.
 
 #include "common/python.hpp"
 
 namespace zm::kernel {
 
+/// Standard modules, serializer choice, sibling modules, logging, the user package, constants.
+void bind_core_init(py::module_ &m);
+
 /// Code execution: executor, output capture, in-memory modules, search paths; imports the user
 /// package and installs the module-wide in-memory loader.
 void bind_execution(py::module_ &m);
+
+/// MessageBatcher, PythonKernel, json_dumps and main.
+void bind_core(py::module_ &m);
+
+/// Message dispatch and execution requests: the kernel's dispatch hook, _execute_code_async.
+void bind_dispatch(py::module_ &m);
 
 } // namespace zm::kernel

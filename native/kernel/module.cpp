@@ -4,5 +4,8 @@
 PYBIND11_MODULE(kernel, m) {
     m.doc() = "The per-workbook kernel process: connection, send path, dispatch, execution and function invocation.";
     zm::init_common(m);
+    zm::kernel::bind_core_init(m);
     zm::kernel::bind_execution(m);
+    zm::kernel::bind_core(m);
+    zm::kernel::bind_dispatch(m);
 }

@@ -1,0 +1,14 @@
+#pragma once
+/// Reassembly of incoming chunk series.
+
+#include "common/coroutine.hpp"
+
+namespace zm::kernel::core {
+
+/// Files one chunk into `_chunk_buffers`; returns the reassembled message when its series is
+/// complete, else None (more expected, or the chunk or series was rejected with an error log).
+py::object reassemble_chunk(py::object self, py::object message);
+
+Coro handle_chunk_message(py::object self, py::object message);
+
+} // namespace zm::kernel::core

@@ -1,0 +1,66 @@
+#pragma once
+/// The Python objects the kernel core uses on every message, looked up once at import.
+
+#include "common/logging.hpp"
+#include "common/python.hpp"
+
+namespace zm::kernel::core {
+
+struct Runtime {
+    py::module_ module;          ///< the kernel module itself
+    py::object asyncio;          ///< asyncio
+    py::object create_task;      ///< asyncio.create_task
+    py::object get_running_loop; ///< asyncio.get_running_loop
+    py::object asyncio_lock;     ///< asyncio.Lock
+    py::object asyncio_queue;    ///< asyncio.Queue
+    py::object asyncio_sleep;    ///< asyncio.sleep
+    py::object queue_empty;      ///< asyncio.QueueEmpty
+    py::object cancelled_error;  ///< asyncio.CancelledError
+    py::object json_loads;       ///< json.loads
+    py::object json_dumps;       ///< json.dumps
+    py::object orjson_dumps;     ///< orjson.dumps, or None
+    py::object orjson_non_str_keys; ///< orjson.OPT_NON_STR_KEYS, or None
+    py::object ws_connect;       ///< websockets.connect
+    py::object connection_closed; ///< websockets.ConnectionClosed
+    py::object time_time;        ///< time.time
+    py::object uuid4;            ///< uuid.uuid4
+    py::object thread_pool;      ///< concurrent.futures.ThreadPoolExecutor
+    py::object threading_lock;   ///< threading.Lock
+    py::object current_thread;   ///< threading.current_thread
+    py::object sys;              ///< sys
+    py::object zentrel;          ///< the user package
+
+    /// Interned texts used as keys and attribute names on the per-message paths.
+    struct Names {
+        py::object type, request_id, websocket, socket_lock, acquire, release, send, unknown, na,
+            handle_message;
+    } names;
+    py::object is_enabled_for;   ///< the logger's bound isEnabledFor
+    py::object debug_level;      ///< logging.DEBUG as an int object
+};
+
+/// True when the module logger would emit a debug record (the fast form of the hot paths).
+bool debug_on();
+
+/// Attribute `name` (an interned text) of `obj`.
+inline py::object get_attr(py::handle obj, const py::object &name) {
+    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (value == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(value);
+}
+
+/// The runtime; valid after `init_runtime`.
+Runtime &runtime();
+
+/// Imports what the core needs, in the module's initialisation order (standard modules and
+/// websockets, serializer, sibling modules, logging).
+void init_runtime(py::module_ &m);
+
+/// The module's logger.
+const Logger &log();
+
+/// `module.<name>` when the module defines it and it is not None, else None.
+py::object module_attr(const char *name);
+
+} // namespace zm::kernel::core

@@ -1,0 +1,127 @@
+#include "kernel/core/send_path.hpp"
+
+#include "common/args.hpp"
+#include "kernel/core/chunk_plan.hpp"
+#include "kernel/core/json_dumps.hpp"
+#include "kernel/core/runtime.hpp"
+#include "kernel/core/texts.hpp"
+
+#include <chrono>
+#include <cstdio>
+
+namespace zm::kernel::core {
+
+py::object dict_get(py::handle message, const char *key, py::handle fallback) {
+    PyObject *value = PyDict_GetItemString(message.ptr(), key);
+    return py::reinterpret_borrow<py::object>(value != nullptr ? value : fallback.ptr());
+}
+
+std::string text_of(py::handle value) {
+    if (PyUnicode_Check(value.ptr()))
+        return utf8(value);
+    return utf8(py::str(value));
+}
+
+namespace {
+
+double now_seconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+Coro send_message(py::object self, py::object message) {
+    co_return co_await send_message_direct(self, message);
+}
+
+Coro send_message_direct(py::object self, py::object message) {
+    const Runtime::Names &n = runtime().names;
+    py::object msg_type = dict_get(message, n.type, n.unknown);
+    py::object request_id = dict_get(message, n.request_id, n.na);
+    py::object websocket = get_attr(self, n.websocket);
+    py::object lock = get_attr(self, n.socket_lock);
+    if (!PyObject_IsTrue(websocket.ptr())) {
+        log().warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NOT_CONNECTED);
+        co_return py::none();
+    }
+    if (lock.is_none()) {
+        log().warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NO_SOCKET_LOCK);
+        co_return py::none();
+    }
+    const bool debug = debug_on();
+    if (debug)
+        log().debug(std::string(text::ACQUIRING_LOCK) + text_of(msg_type) +
+                    text::REQUEST_ID_PART + text_of(request_id));
+    const double start = now_seconds();
+    // Serialised before the lock: the lock covers only the socket write.
+    py::object raw_json = json_dumps(message);
+    if (static_cast<std::size_t>(PyUnicode_GET_LENGTH(raw_json.ptr())) > CHUNK_SIZE) {
+        co_await send_chunked_message(self, raw_json, msg_type, request_id);
+        co_return py::none();
+    }
+    co_await get_attr(lock, n.acquire)();
+    {
+        ScopeGuard release([lock]() { get_attr(lock, runtime().names.release)(); });
+        const double waited_ms = (now_seconds() - start) * 1000.0;
+        if (waited_ms > SOCKET_LOCK_WARN_MS) {
+            char waited[32];
+            std::snprintf(waited, sizeof waited, "%.1f", waited_ms);
+            log().warning(std::string(text::LOCK_WAITED) + waited + text::MS_FOR_TYPE +
+                          text_of(msg_type));
+        }
+        co_await get_attr(websocket, n.send)(raw_json);
+    }
+    if (debug)
+        log().debug(std::string(text::MESSAGE_SENT) + text_of(msg_type) + text::REQUEST_ID_PART +
+                    text_of(request_id));
+    co_return py::none();
+}
+
+Coro send_chunked_message(py::object self, py::object raw_json, py::object message_type,
+                          py::object request_id) {
+    const Logger &logger = log();
+    py::object websocket = self.attr("websocket");
+    py::object lock = self.attr("_socket_lock");
+    if (!PyObject_IsTrue(websocket.ptr()) || lock.is_none()) {
+        logger.warning(std::string(text::CANNOT_SEND) + text_of(message_type) +
+                       (lock.is_none() && PyObject_IsTrue(websocket.ptr()) ? text::NO_SOCKET_LOCK
+                                                                           : text::NOT_CONNECTED));
+        co_return py::none();
+    }
+    py::str chunk_id(runtime().uuid4());
+    const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(raw_json.ptr()));
+    const std::size_t total = chunk_count(length, CHUNK_SIZE);
+    logger.info(std::string(text::CHUNKING) + text_of(message_type) + text::SIZE_PART +
+                std::to_string(length) + text::CHUNKS_PART + std::to_string(total));
+    py::object send = websocket.attr("send");
+    py::str chunk_type(CHUNK_HEADER_TYPE);
+    py::int_ total_obj(total);
+    co_await lock.attr("acquire")();
+    {
+        ScopeGuard release([lock]() { lock.attr("release")(); });
+        for (std::size_t i = 0; i < total; ++i) {
+            const ChunkSpan span = chunk_span(i, length, CHUNK_SIZE);
+            PyObject *data = PyUnicode_Substring(raw_json.ptr(), static_cast<Py_ssize_t>(span.begin),
+                                                 static_cast<Py_ssize_t>(span.end));
+            if (data == nullptr)
+                throw py::error_already_set();
+            py::dict chunk;
+            chunk["type"] = chunk_type;
+            chunk["chunk_id"] = chunk_id;
+            chunk["chunk_index"] = py::int_(i);
+            chunk["total_chunks"] = total_obj;
+            chunk["data"] = py::reinterpret_steal<py::object>(data);
+            chunk["original_type"] = message_type;
+            chunk["request_id"] = request_id;
+            co_await send(json_dumps(chunk));
+        }
+    }
+    if (logger.debug_enabled())
+        logger.debug(std::string(text::SENT_PREFIX) + std::to_string(total) +
+                     text::CHUNKS_FOR_TYPE + text_of(message_type) + text::CHUNK_ID_PART +
+                     utf8(chunk_id));
+    co_return py::none();
+}
+
+} // namespace zm::kernel::core

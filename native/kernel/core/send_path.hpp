@@ -1,0 +1,27 @@
+#pragma once
+/// The one send path of outgoing messages: serialisation, the socket lock, chunking.
+
+#include "common/coroutine.hpp"
+
+namespace zm::kernel::core {
+
+/// `message.get(key, fallback)` for a dict (or subclass).
+py::object dict_get(py::handle message, const char *key, py::handle fallback);
+
+/// `message.get(key, fallback)` with an interned key.
+inline py::object dict_get(py::handle message, const py::object &key, const py::object &fallback) {
+    PyObject *value = PyDict_GetItemWithError(message.ptr(), key.ptr());
+    if (value == nullptr && PyErr_Occurred())
+        throw py::error_already_set();
+    return py::reinterpret_borrow<py::object>(value != nullptr ? value : fallback.ptr());
+}
+
+/// str(value) as UTF-8, for log texts.
+std::string text_of(py::handle value);
+
+Coro send_message(py::object self, py::object message);
+Coro send_message_direct(py::object self, py::object message);
+Coro send_chunked_message(py::object self, py::object raw_json, py::object message_type,
+                          py::object request_id);
+
+} // namespace zm::kernel::core

@@ -1,0 +1,44 @@
+#include "kernel/dispatch/message_fields.hpp"
+
+#include "kernel/dispatch/texts.hpp"
+
+namespace zm::kernel::dispatch {
+
+namespace {
+
+[[noreturn]] void refuse(const char *key, const char *expected, const std::string &got) {
+    throw FieldError(std::string(text::FIELD) + key + text::MUST_BE + expected + text::GOT + got);
+}
+
+} // namespace
+
+std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+py::object field(py::handle message, const char *key, py::handle fallback) {
+    PyObject *value = PyDict_GetItemString(message.ptr(), key); // borrowed
+    return py::reinterpret_borrow<py::object>(value != nullptr ? value : fallback.ptr());
+}
+
+py::object str_field(py::handle message, const char *key, py::handle fallback, bool allow_none) {
+    py::object value = field(message, key, fallback);
+    if (PyUnicode_CheckExact(value.ptr()) || (allow_none && value.is_none()))
+        return value;
+    refuse(key, allow_none ? text::TEXT_OR_NULL : text::TEXT, type_name(value));
+}
+
+py::object str_list_field(py::handle message, const char *key) {
+    PyObject *value = PyDict_GetItemString(message.ptr(), key); // borrowed
+    if (value == nullptr)
+        return py::list();
+    if (!PyList_CheckExact(value))
+        refuse(key, text::LIST_OF_TEXT, type_name(value));
+    const Py_ssize_t n = PyList_GET_SIZE(value);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *entry = PyList_GET_ITEM(value, i);
+        if (!PyUnicode_CheckExact(entry))
+            refuse(key, text::LIST_OF_TEXT, std::string(text::LIST_HOLDING) + Py_TYPE(entry)->tp_name);
+    }
+    return py::reinterpret_borrow<py::object>(value);
+}
+
+} // namespace zm::kernel::dispatch

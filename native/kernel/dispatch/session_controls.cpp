@@ -1,0 +1,203 @@
+#include "kernel/dispatch/session_controls.hpp"
+
+#include "kernel/core/runtime.hpp"
+#include "kernel/core/send_path.hpp"
+#include "kernel/dispatch/message_fields.hpp"
+#include "kernel/dispatch/texts.hpp"
+
+#include <string>
+
+namespace zm::kernel::dispatch {
+
+namespace {
+
+using core::text_of;
+
+bool debugger_active(py::handle kernel) {
+    return PyObject_IsTrue(kernel.attr("has_active_debugger")().ptr()) == 1;
+}
+
+py::object debugger(py::handle kernel) { return kernel.attr("_debugger"); }
+
+/// Holds a threading.Lock for a scope (its acquire releases the GIL while it waits).
+class LockHold {
+public:
+    explicit LockHold(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }
+    ~LockHold() {
+        try {
+            lock_.attr("release")();
+        } catch (py::error_already_set &e) {
+            e.discard_as_unraisable("kernel lock release");
+        }
+    }
+    LockHold(const LockHold &) = delete;
+    LockHold &operator=(const LockHold &) = delete;
+
+private:
+    py::object lock_;
+};
+
+/// The registry entries built straight from `_object_keeper`, for a kernel without its own
+/// `get_object_registry`.
+py::list registry_entries(py::handle kernel) {
+    py::list entries;
+    LockHold hold(kernel.attr("_object_keeper_lock"));
+    py::dict keeper = kernel.attr("_object_keeper");
+    for (auto item : keeper) {
+        py::dict entry;
+        entry["key"] = item.first;
+        entry["type"] =
+            py::handle(reinterpret_cast<PyObject *>(Py_TYPE(item.second.ptr()))).attr("__name__");
+        entry["repr"] = py::repr(item.second);
+        entries.append(entry);
+    }
+    return entries;
+}
+
+} // namespace
+
+py::object handle_reset_namespace(py::object kernel, py::object) {
+    kernel.attr("executor").attr("reset_namespace")();
+    py::dict reply;
+    reply["type"] = "namespace_reset";
+    return reply;
+}
+
+py::object handle_cancel_streaming(py::object kernel, py::object message) {
+    py::object request_id = str_field(message, "request_id", py::none(), true);
+    core::log().info(std::string(text::CANCEL_STREAMING) + text_of(request_id));
+    kernel.attr("_canceled_streaming_requests").attr("add")(request_id);
+    return py::none();
+}
+
+py::object handle_debug_control(py::object kernel, py::object msg_type) {
+    if (!debugger_active(kernel))
+        return py::none();
+    const std::string type = text_of(msg_type);
+    py::object active = debugger(kernel);
+    py::dict reply;
+    if (type == "debug_continue") {
+        active.attr("continue_execution")();
+        reply["type"] = "debug_resumed";
+        return reply;
+    }
+    if (type == "debug_stop") {
+        active.attr("stop_debugging")();
+        reply["type"] = "debug_terminated";
+        reply["workbook_id"] = kernel.attr("workbook_id");
+        return reply;
+    }
+    if (type == "debug_step_over")
+        active.attr("step_over")();
+    else if (type == "debug_step_into")
+        active.attr("step_into")();
+    else
+        active.attr("step_out")();
+    return py::none();
+}
+
+py::object handle_debug_evaluate(py::object kernel, py::object message) {
+    py::object expression = str_field(message, "expression", py::str(""));
+    py::object request_id = field(message, "request_id", py::none());
+    py::dict reply;
+    reply["type"] = "debug_evaluate_result";
+    reply["workbook_id"] = kernel.attr("workbook_id");
+    reply["request_id"] = request_id;
+    reply["expression"] = expression;
+    if (!debugger_active(kernel)) {
+        reply["error"] = text::NO_DEBUG_SESSION;
+        return reply;
+    }
+    py::object result = debugger(kernel).attr("evaluate_expression")(expression);
+    if (PyDict_Merge(reply.ptr(), py::dict(result).ptr(), 1) != 0)
+        throw py::error_already_set();
+    return reply;
+}
+
+py::object handle_debug_breakpoints(py::object kernel, py::object message) {
+    py::object breakpoints = field(message, "breakpoints", py::list());
+    const Logger &logger = core::log();
+    if (!debugger_active(kernel)) {
+        logger.warning(text::BREAKPOINTS_NO_DEBUGGER);
+    } else if (PyList_Check(breakpoints.ptr())) {
+        debugger(kernel).attr("set_breakpoints")(breakpoints);
+        logger.info(std::string(text::BREAKPOINTS_UPDATED) +
+                    std::to_string(PyList_GET_SIZE(breakpoints.ptr())) + text::BREAKPOINTS_SUFFIX);
+    } else {
+        logger.warning(std::string(text::BREAKPOINTS_INVALID) +
+                       text_of(py::repr(py::type::of(breakpoints))));
+    }
+    return py::none();
+}
+
+py::object handle_sys_response(py::object kernel, py::object message) {
+    py::object payload = field(message, "payload", py::none());
+    if (!PyObject_IsTrue(payload.ptr()))
+        payload = message;
+    if (!PyDict_Check(payload.ptr()))
+        throw FieldError(std::string(text::FIELD) + "payload" + text::MUST_BE + text::OBJECT +
+                         text::GOT + type_name(payload));
+    py::object request_id = field(payload, "requestId", py::none());
+    const Logger &logger = core::log();
+    if (logger.debug_enabled())
+        logger.debug(std::string(text::SYS_RESPONSE_RECEIVED) + text_of(request_id) +
+                     text::UNBLOCKING_WORKER);
+    if (!PyObject_IsTrue(request_id.ptr())) {
+        logger.warning(text::SYS_RESPONSE_NO_ID);
+        return py::none();
+    }
+    if (!PyUnicode_CheckExact(request_id.ptr()))
+        throw FieldError(std::string(text::FIELD) + "requestId" + text::MUST_BE + text::TEXT +
+                         text::GOT + type_name(request_id));
+    bool woken = false;
+    {
+        LockHold hold(kernel.attr("_response_lock"));
+        py::dict data = kernel.attr("_response_data");
+        data[request_id] = payload;
+        py::dict waiters = kernel.attr("_response_futures");
+        PyObject *event = PyDict_GetItem(waiters.ptr(), request_id.ptr()); // borrowed
+        if (event != nullptr) {
+            py::handle(event).attr("set")();
+            woken = true;
+        }
+    }
+    if (!woken)
+        logger.warning(std::string(text::SYS_RESPONSE_UNKNOWN) + text_of(request_id));
+    else if (logger.debug_enabled())
+        logger.debug(std::string(text::WORKER_UNBLOCKED) + text_of(request_id));
+    return py::none();
+}
+
+py::object handle_get_object_registry(py::object kernel, py::object) {
+    const Logger &logger = core::log();
+    if (logger.debug_enabled())
+        logger.debug(text::GET_OBJECT_REGISTRY);
+    py::object objects = py::hasattr(kernel, "get_object_registry")
+                             ? py::object(kernel.attr("get_object_registry")())
+                             : py::object(registry_entries(kernel));
+    py::dict reply;
+    reply["type"] = "object_registry_response";
+    reply["objects"] = objects;
+    reply["workbook_id"] = kernel.attr("workbook_id");
+    return reply;
+}
+
+py::object handle_set_hover_mode(py::object kernel, py::object message) {
+    py::object mode = str_field(message, "mode", py::str("compact"));
+    const Logger &logger = core::log();
+    if (logger.debug_enabled())
+        logger.debug(std::string(text::SET_HOVER_MODE) + text_of(mode));
+    py::object insight = py::getattr(kernel, "_code_insight", py::none());
+    if (insight.is_none()) {
+        logger.warning(text::NO_CODE_INSIGHT_HOVER);
+        return py::none();
+    }
+    insight.attr("set_hover_mode")(mode);
+    py::dict reply;
+    reply["type"] = "hover_mode_updated";
+    reply["mode"] = mode;
+    reply["workbook_id"] = kernel.attr("workbook_id");
+    return reply;
+}
+
+} // namespace zm::kernel::dispatch

@@ -1,0 +1,86 @@
+"""Kernel process launcher: `python -m zentrel_master.python_server.launcher WORKBOOK_ID PORT`.
+
+Runs the kernel's `main(workbook_id, port)` on a new event loop and ends the process with status 0
+once the kernel has torn down. The process ends at once even while user code still runs on a
+worker thread: the pool's threads would otherwise keep a kernel whose connection is gone alive.
+"""
+
+from __future__ import annotations
+
+import argparse
+import asyncio
+import logging
+import os
+import sys
+import traceback
+
+__all__ = ["run_kernel", "main"]
+
+
+def _parse(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(
+        prog="python -m zentrel_master.python_server.launcher",
+        description="Run the kernel of one workbook against the Business Layer on PORT.",
+    )
+    parser.add_argument("workbook_id", help="the workbook this kernel serves")
+    parser.add_argument("port", help="port of the Business Layer on 127.0.0.1")
+    parser.add_argument(
+        "--log-level",
+        default="INFO",
+        choices=["DEBUG", "INFO", "WARNING", "ERROR"],
+        help="level of the kernel's log on standard error (default INFO)",
+    )
+    return parser.parse_args(argv)
+
+
+def run_kernel(workbook_id: str, port: str) -> None:
+    """Run `main(workbook_id, port)` to completion on a new event loop."""
+    from zentrel_master.python_server import kernel
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    try:
+        loop.run_until_complete(kernel.main(workbook_id, port))
+        # Background tasks still pending (user work the kernel started) end with the kernel.
+        pending = [task for task in asyncio.all_tasks(loop) if not task.done()]
+        for task in pending:
+            task.cancel()
+        if pending:
+            loop.run_until_complete(asyncio.gather(*pending, return_exceptions=True))
+        loop.run_until_complete(loop.shutdown_asyncgens())
+    finally:
+        asyncio.set_event_loop(None)
+        loop.close()
+
+
+def _flush() -> None:
+    """Flush every log handler and the interpreter's own streams."""
+    logging.shutdown()
+    for stream in (sys.stdout, sys.stderr, sys.__stdout__, sys.__stderr__):
+        try:
+            if stream is not None:
+                stream.flush()
+        except Exception:  # noqa: BLE001 - a broken pipe must not change the exit status
+            pass
+
+
+def main(argv: list[str] | None = None) -> None:
+    """Entry point of the kernel process; never returns."""
+    args = _parse(sys.argv[1:] if argv is None else argv)
+    from zentrel_master.logging_config import setup_logging_subprocess
+
+    # Configure before the kernel module's own call, which then keeps this level.
+    setup_logging_subprocess(getattr(logging, args.log_level))
+    status = 0
+    try:
+        run_kernel(args.workbook_id, args.port)
+    except BaseException:  # noqa: BLE001 - report and leave with a failure status
+        traceback.print_exc(file=sys.__stderr__)
+        status = 1
+    _flush()
+    # Worker threads may still run user code; they must not hold the process open.
+    os._exit(status)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,43 @@
+"""Fixtures shared by the suites: a real Business Layer and kernel processes launched by it."""
+
+from __future__ import annotations
+
+import itertools
+from collections.abc import Iterator
+
+import pytest
+
+from support.business_layer import Session, ThreadedBusinessLayer
+
+_workbook_numbers = itertools.count(1)
+
+
+@pytest.fixture(scope="session")
+def business_layer() -> Iterator[ThreadedBusinessLayer]:
+    """One development Business Layer for the whole run; it ends every kernel it launched."""
+    layer = ThreadedBusinessLayer()
+    yield layer
+    layer.close()
+    leftovers = [
+        s.workbook_id
+        for s in layer.server.sessions.values()
+        if s.process is not None and s.process.returncode is None
+    ]
+    assert not leftovers, f"kernel processes left running: {leftovers}"
+
+
+@pytest.fixture
+def workbook_id() -> str:
+    """A fresh workbook id per test."""
+    return f"wb-{next(_workbook_numbers)}"
+
+
+@pytest.fixture
+def kernel(business_layer: ThreadedBusinessLayer, workbook_id: str) -> Iterator[Session]:
+    """A kernel process connected to the Business Layer, shut down (or killed) afterwards."""
+    session = business_layer.launch(workbook_id)
+    yield session
+    try:
+        session.shutdown()
+    finally:
+        business_layer.call(session.session.kill())

@@ -1,0 +1,14 @@
+"""Fixtures of the dispatch suites: a console face over a kernel process."""
+
+from __future__ import annotations
+
+import pytest
+
+from support.business_layer import Session
+from support.console import Console
+
+
+@pytest.fixture
+def console(kernel: Session) -> Console:
+    """A console over a fresh kernel process."""
+    return Console(kernel)

@@ -1,0 +1,1 @@
+"""Shared test helpers: the threaded Business Layer and the scaled time unit."""
