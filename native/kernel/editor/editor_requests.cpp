@@ -1,0 +1,258 @@
+#include "kernel/editor/editor_requests.hpp"
+
+#include "kernel/core/runtime.hpp"
+#include "kernel/core/send_path.hpp"
+#include "kernel/editor/texts.hpp"
+
+#include <optional>
+#include <string>
+
+namespace zm::kernel::editor {
+
+namespace {
+
+using core::text_of;
+
+/// What distinguishes the three cursor requests.
+struct CursorRequest {
+    const char *method;        ///< the CodeInsight method
+    const char *reply_type;    ///< the reply's `type`
+    const char *request_log;   ///< start of the request's debug line
+    bool logs_dirty_files;     ///< the completion request also counts `dirty_files`
+};
+
+const CursorRequest &cursor_request(Request request) {
+    static const CursorRequest completion{"get_completions", "completion_response",
+                                          text::COMPLETION_REQUEST, true};
+    static const CursorRequest signature{"get_signature_help", "signature_help_response",
+                                         text::SIGNATURE_REQUEST, false};
+    static const CursorRequest hover{"get_hover", "hover_response", text::HOVER_REQUEST, false};
+    switch (request) {
+    case Request::Completion:
+        return completion;
+    case Request::SignatureHelp:
+        return signature;
+    default:
+        return hover;
+    }
+}
+
+py::object get(py::handle message, const char *key, py::handle fallback) {
+    return core::dict_get(message, key, fallback);
+}
+
+/// The length of `value` for the log lines: a text's characters, another sized value's size.
+std::string length_text(py::handle value) {
+    Py_ssize_t size = PyObject_Size(value.ptr());
+    if (size < 0) {
+        PyErr_Clear();
+        return "None";
+    }
+    return std::to_string(size);
+}
+
+std::string too_large(const char *what, Py_ssize_t size) {
+    return std::string(what) + std::to_string(size) + text::LIMIT_PART +
+           std::to_string(MAX_ANALYSED_CHARS) + text::CLOSE_PAREN;
+}
+
+/// Why `code` cannot be analysed on the listener, if it cannot.
+std::optional<std::string> oversized_code(py::handle code) {
+    if (PyUnicode_Check(code.ptr()) &&
+        static_cast<std::size_t>(PyUnicode_GET_LENGTH(code.ptr())) > MAX_ANALYSED_CHARS)
+        return too_large(text::TOO_LARGE, PyUnicode_GET_LENGTH(code.ptr()));
+    return std::nullopt;
+}
+
+/// Why `dirty_files` cannot be handed to the analysis, if it cannot.
+std::optional<std::string> bad_dirty_files(py::handle dirty_files) {
+    if (dirty_files.is_none())
+        return std::nullopt;
+    if (!PyDict_Check(dirty_files.ptr()))
+        return std::string(text::DIRTY_FILES_NOT_MAP);
+    PyObject *key = nullptr;
+    PyObject *value = nullptr;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(dirty_files.ptr(), &pos, &key, &value)) {
+        if (PyUnicode_Check(value) &&
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(value)) > MAX_ANALYSED_CHARS)
+            return too_large(text::DIRTY_FILE_TOO_LARGE, PyUnicode_GET_LENGTH(value));
+    }
+    return std::nullopt;
+}
+
+/// A copy of the in-memory loader's sources, taken now (a later module update cannot change it).
+py::dict module_sources() {
+    py::object loader = core::module_attr("in_memory_loader");
+    if (loader.is_none())
+        return py::dict();
+    py::object cache = py::getattr(loader, "source_cache", py::none());
+    if (!PyDict_Check(cache.ptr()))
+        return py::dict();
+    return py::reinterpret_steal<py::dict>(PyDict_Copy(cache.ptr()));
+}
+
+/// The analysis result as a dict (an answer of another shape counts as an empty one).
+py::dict as_result(py::object result) {
+    if (PyDict_Check(result.ptr()))
+        return py::reinterpret_borrow<py::dict>(result);
+    return py::dict();
+}
+
+/// reply[key] of a reply being built.
+py::object at(const py::dict &reply, const char *key) { return get(reply, key, py::none()); }
+
+py::object entry(const py::dict &result, const char *key, py::object fallback) {
+    return get(result, key, fallback);
+}
+
+/// The reply with the analysis entries of `request` taken from `result` (defaults when absent),
+/// then the echoed request fields.
+py::dict build_reply(Request request, const py::dict &result, py::handle request_id,
+                     py::handle workbook_id, py::handle module_name) {
+    py::dict reply;
+    switch (request) {
+    case Request::Completion:
+        reply["type"] = "completion_response";
+        reply["completions"] = entry(result, "completions", py::list());
+        break;
+    case Request::SignatureHelp:
+        reply["type"] = "signature_help_response";
+        reply["signatures"] = entry(result, "signatures", py::list());
+        reply["activeSignature"] = entry(result, "activeSignature", py::int_(0));
+        reply["activeParameter"] = entry(result, "activeParameter", py::int_(0));
+        break;
+    case Request::Hover:
+        reply["type"] = "hover_response";
+        reply["contents"] = entry(result, "contents", py::none());
+        break;
+    case Request::Diagnostic:
+        reply["type"] = "diagnostic_response";
+        reply["diagnostics"] = entry(result, "diagnostics", py::list());
+        break;
+    }
+    reply["error"] = entry(result, "error", py::none());
+    reply["request_id"] = request_id;
+    reply["workbook_id"] = workbook_id;
+    reply["module_name"] = module_name;
+    return reply;
+}
+
+/// The result of a request refused before the analysis: only `error`, the rest defaults.
+py::dict refusal(Request request, const std::string &problem) {
+    static const char *const names[] = {"completion_request", "signature_help_request",
+                                        "hover_request", "diagnostic_request"};
+    core::log().warning(std::string(text::REFUSED) + names[static_cast<int>(request)] +
+                        text::COLON + problem);
+    py::dict result;
+    result["error"] = py::str(problem);
+    return result;
+}
+
+py::object code_insight(py::handle self) { return py::getattr(self, "_code_insight", py::none()); }
+
+py::dict cursor_reply(py::handle self, py::handle message, Request request) {
+    const CursorRequest &kind = cursor_request(request);
+    py::object request_id = get(message, "request_id", py::none());
+    py::object code = get(message, "code", py::str(""));
+    py::object line = get(message, "line", py::int_(1));
+    py::object column = get(message, "column", py::int_(0));
+    py::object path = get(message, "path", py::none());
+    py::object workbook_id = get(message, "workbook_id", py::none());
+    py::object module_name = get(message, "module_name", py::none());
+    py::object dirty_files = get(message, "dirty_files", py::none());
+
+    const Logger &logger = core::log();
+    if (logger.debug_enabled()) {
+        std::string line_text = std::string(kind.request_log) + text_of(line) + text::COLUMN_PART +
+                                text_of(column) + text::PATH_PART + text_of(path) +
+                                text::CODE_LENGTH_PART + length_text(code);
+        if (kind.logs_dirty_files) {
+            Py_ssize_t count =
+                PyDict_Check(dirty_files.ptr()) ? PyDict_GET_SIZE(dirty_files.ptr()) : 0;
+            line_text += std::string(text::DIRTY_FILES_PART) + std::to_string(count);
+        }
+        logger.debug(line_text);
+    }
+
+    py::object insight = code_insight(self);
+    std::optional<std::string> problem;
+    if (insight.is_none())
+        problem = text::NO_CODE_INSIGHT;
+    else if (!(problem = oversized_code(code)))
+        problem = bad_dirty_files(dirty_files);
+
+    py::dict result;
+    if (problem) {
+        result = refusal(request, *problem);
+    } else {
+        py::dict modules = module_sources();
+        result = as_result(insight.attr(kind.method)(
+            py::arg("code") = code, py::arg("line") = line, py::arg("column") = column,
+            py::arg("path") = path, py::arg("modules") = modules,
+            py::arg("dirty_files") = dirty_files));
+    }
+    py::dict reply = build_reply(request, result, request_id, workbook_id, module_name);
+
+    if (logger.debug_enabled()) {
+        const std::string error = text_of(at(reply, "error"));
+        switch (request) {
+        case Request::Completion:
+            logger.debug(std::string(text::COMPLETION_RESPONSE) +
+                         length_text(at(reply, "completions")) + text::COMPLETIONS_ERROR + error);
+            break;
+        case Request::SignatureHelp:
+            logger.debug(std::string(text::SIGNATURE_RESPONSE) +
+                         length_text(at(reply, "signatures")) + text::SIGNATURES_ERROR + error);
+            break;
+        default:
+            logger.debug(std::string(text::HOVER_RESPONSE) +
+                         (at(reply, "contents").is_none() ? "False" : "True") +
+                         text::ERROR_PART + error);
+            break;
+        }
+    }
+    return reply;
+}
+
+py::dict diagnostic_reply(py::handle self, py::handle message) {
+    py::object request_id = get(message, "request_id", py::none());
+    py::object code = get(message, "code", py::str(""));
+    py::object workbook_id = get(message, "workbook_id", py::none());
+    py::object module_name = get(message, "module_name", py::none());
+
+    const Logger &logger = core::log();
+    if (logger.debug_enabled())
+        logger.debug(std::string(text::DIAGNOSTIC_REQUEST) + length_text(code) + text::MODULE_PART +
+                     text_of(module_name));
+
+    py::object insight = code_insight(self);
+    std::optional<std::string> problem;
+    if (insight.is_none())
+        problem = text::NO_CODE_INSIGHT;
+    else if (!module_name.is_none() && !PyUnicode_Check(module_name.ptr()))
+        problem = text::MODULE_NAME_NOT_TEXT;
+    else
+        problem = oversized_code(code);
+
+    py::dict result = problem ? refusal(Request::Diagnostic, *problem)
+                              : as_result(insight.attr("get_diagnostics")(
+                                    py::arg("code") = code, py::arg("module_name") = module_name));
+    py::dict reply = build_reply(Request::Diagnostic, result, request_id, workbook_id, module_name);
+    if (logger.debug_enabled())
+        logger.debug(std::string(text::DIAGNOSTIC_RESPONSE) +
+                     length_text(at(reply, "diagnostics")) + text::DIAGNOSTICS_ERROR +
+                     text_of(at(reply, "error")));
+    return reply;
+}
+
+} // namespace
+
+Coro handle_editor_request(py::object self, py::object message, Request request) {
+    py::dict reply = request == Request::Diagnostic ? diagnostic_reply(self, message)
+                                                    : cursor_reply(self, message, request);
+    co_await core::send_message(self, reply);
+    co_return py::none();
+}
+
+} // namespace zm::kernel::editor
