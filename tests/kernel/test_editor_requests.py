@@ -155,6 +155,8 @@ class TestMalformedRequests:
                          "column must be a non-negative integer (0-based)", id="column-negative"),
             pytest.param({"type": "hover_request", "code": 5},
                          "code must be a string", id="code-number"),
+            pytest.param({"type": "hover_request", "path": 5},
+                         "path must be a string or None", id="path-number"),
             pytest.param({"type": "diagnostic_request", "code": ["x"]},
                          "code must be a string", id="diagnostic-code-list"),
             pytest.param({"type": "completion_request", "dirty_files": ["a"]},
