@@ -18,4 +18,8 @@ void bind_core(py::module_ &m);
 /// Message dispatch and execution requests: the kernel's dispatch hook, _execute_code_async.
 void bind_dispatch(py::module_ &m);
 
+/// Event handler execution and streaming functions: _handle_event_execution,
+/// _execute_streaming_function.
+void bind_event_streaming(py::module_ &m);
+
 } // namespace zm::kernel
