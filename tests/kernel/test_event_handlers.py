@@ -49,7 +49,9 @@ def handlers(kernel: Session) -> Session:
     return kernel
 
 
-def fire(session: Session, function_name: str, request_id: str, **fields: Any) -> list[dict[str, Any]]:
+def fire(
+    session: Session, function_name: str, request_id: str, **fields: Any
+) -> list[dict[str, Any]]:
     message = {
         "type": "event_execution",
         "module_name": "wb_handlers",

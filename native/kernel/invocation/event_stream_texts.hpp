@@ -16,8 +16,6 @@ inline constexpr const char *EVENT_SUCCEEDED = "[Kernel] Event handler executed 
 inline constexpr const char *EVENT_FAILED = "[Kernel] Event handler failed: ";
 inline constexpr const char *EVENT_UNEXPECTED =
     "[Kernel] Unexpected error in _handle_event_execution: ";
-inline constexpr const char *EVENT_REPLY_FAILED =
-    "[Kernel] Could not send event_execution_result: ";
 inline constexpr const char *EXECUTING_EVENT = "] Executing event handler: ";
 inline constexpr const char *UNKNOWN_ERROR = "Unknown error";
 inline constexpr const char *ARGS_NOT_LIST = "field 'args' must be a list, got ";
@@ -62,12 +60,12 @@ inline constexpr const char *FOUND_FUNCTION = "[Kernel] Found function: ";
 inline constexpr const char *KERNEL_FUNCTION = "[Kernel] Function ";
 inline constexpr const char *FUNCTION_SPACE = "Function ";
 inline constexpr const char *NOT_A_GENERATOR = " is not a generator function";
-inline constexpr const char *STARTING_STREAM = "[Kernel] Starting to stream results from generator: ";
+inline constexpr const char *STARTING_STREAM =
+    "[Kernel] Starting to stream results from generator: ";
 inline constexpr const char *STREAM_ERROR = "[TIMING] Streaming error: request_id=";
 inline constexpr const char *ERROR_PART = ", error=";
 inline constexpr const char *MISSING_MODULE_NAME = "Missing module_name";
 inline constexpr const char *MISSING_FUNCTION_NAME = "Missing function_name";
-inline constexpr const char *STREAM_SEND_FAILED = "[Kernel] Could not send streaming_function_result: ";
 
 } // namespace zm::kernel::invocation::text
 

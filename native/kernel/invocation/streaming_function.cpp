@@ -264,7 +264,8 @@ Coro execute_streaming_function(py::object self, py::object request_id, py::obje
             logger.error(std::string(text::STREAM_FAILED) + text_of(request_id) +
                          text::ELAPSED_PART + dispatch::elapsed_ms(start) + text::MS_ERROR +
                          text::AFTER_SYNC_ERROR);
-            logger.error(std::string(text::KERNEL_MODULE_QUOTE) + name + text::NOT_FOUND_AFTER_SYNC);
+            logger.error(std::string(text::KERNEL_MODULE_QUOTE) + name +
+                         text::NOT_FOUND_AFTER_SYNC);
             py::str error(std::string(text::MODULE_QUOTE) + name + text::NOT_FOUND_AFTER_SYNC);
             co_await core::send_message(self, error_message(request_id, error, kernel_workbook));
             co_return py::none();
