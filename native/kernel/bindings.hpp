@@ -20,5 +20,8 @@ void bind_dispatch(py::module_ &m);
 
 /// Editor requests: completion, signature help, hover and diagnostics on PythonKernel.
 void bind_editor(py::module_ &m);
+/// Event handler execution and streaming functions: _handle_event_execution,
+/// _execute_streaming_function.
+void bind_event_streaming(py::module_ &m);
 
 } // namespace zm::kernel

@@ -9,4 +9,5 @@ PYBIND11_MODULE(kernel, m) {
     zm::kernel::bind_core(m);
     zm::kernel::bind_dispatch(m);
     zm::kernel::bind_editor(m);
+    zm::kernel::bind_event_streaming(m);
 }

@@ -13,8 +13,6 @@
 
 namespace zm::kernel::dispatch {
 
-namespace {
-
 using core::text_of;
 
 std::string elapsed_ms(double start) {
@@ -31,9 +29,11 @@ std::string thread_name() {
 /// The run-output callback of one request: each piece becomes a "stdout"/"stderr" message,
 /// submitted to the loop without waiting. A failure loses the piece for streaming only.
 py::object make_output_callback(py::object kernel, py::object loop, const char *stream,
-                                py::object request_id, py::object source) {
+                                py::object request_id, py::object source,
+                                py::object workbook_id) {
     py::str stream_type(stream);
-    py::object workbook_id = kernel.attr("workbook_id");
+    if (!workbook_id)
+        workbook_id = kernel.attr("workbook_id");
     py::object send = kernel.attr("send_message");
     return py::cpp_function([stream_type, workbook_id, send, loop, request_id,
                              source](py::object piece) {
@@ -55,6 +55,8 @@ py::object make_output_callback(py::object kernel, py::object loop, const char *
         }
     });
 }
+
+namespace {
 
 /// The record of a run that ended by an exception outside Exception (an exit request, an
 /// interrupt): a failure of the user's code like any other.

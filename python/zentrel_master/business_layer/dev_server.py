@@ -2,8 +2,9 @@
 
 Serves the kernel endpoint "/ws/kernel/<workbook id>" on 127.0.0.1, launches one kernel process
 per workbook through the launcher, reassembles the kernel's chunk series, can send chunk series of
-its own, answers "sys_request" payloads through a pluggable add-in handler and shuts kernels down
-with "shutdown". Run it alone with `python -m zentrel_master.business_layer.dev_server WORKBOOK_ID`.
+its own, answers "sys_request" payloads through a pluggable add-in handler, answers
+"request_module_sync" with the module it holds for the workbook and shuts kernels down with
+"shutdown". Run it alone with `python -m zentrel_master.business_layer.dev_server WORKBOOK_ID`.
 """
 
 from __future__ import annotations
@@ -80,14 +81,20 @@ class KernelSession:
         self.messages: asyncio.Queue[dict[str, Any]] = asyncio.Queue()
         #: Lines the kernel process wrote to standard error (its log) and standard output.
         self.log_lines: list[str] = []
-        #: Module sources answered to "request_module_sync".
+        #: Module sources answered to "request_module_sync": those pushed with "update_module"
+        #: (dropped by "delete_module"), or put here by the caller.
         self.modules: dict[str, str] = {}
         self._log_changed = asyncio.Condition()
         self._chunks: dict[str, dict[str, Any]] = {}
         self._readers: list[asyncio.Task[None]] = []
 
     async def send(self, message: dict[str, Any]) -> None:
-        """Send one message as one frame."""
+        """Send one message as one frame, keeping the workbook's modules in step with it."""
+        kind, name, code = message.get("type"), message.get("module_name"), message.get("code")
+        if kind == "update_module" and isinstance(name, str) and isinstance(code, str):
+            self.modules[name] = code
+        elif kind == "delete_module" and isinstance(name, str):
+            self.modules.pop(name, None)
         await self.send_raw(json.dumps(message))
 
     async def send_raw(self, frame: str | bytes) -> None:
