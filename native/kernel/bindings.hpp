@@ -18,4 +18,8 @@ void bind_core(py::module_ &m);
 /// Message dispatch and execution requests: the kernel's dispatch hook, _execute_code_async.
 void bind_dispatch(py::module_ &m);
 
+/// Synchronous request channel, stream sender (the connect hooks), object registry and workbook
+/// controls (PythonKernel methods).
+void bind_channel(py::module_ &m);
+
 } // namespace zm::kernel
