@@ -23,5 +23,8 @@ void bind_editor(py::module_ &m);
 /// Event handler execution and streaming functions: _handle_event_execution,
 /// _execute_streaming_function.
 void bind_event_streaming(py::module_ &m);
+/// Synchronous request channel, stream sender (the connect hooks), object registry and workbook
+/// controls (PythonKernel methods).
+void bind_channel(py::module_ &m);
 
 } // namespace zm::kernel

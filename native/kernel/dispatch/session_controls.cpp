@@ -37,23 +37,6 @@ private:
     py::object lock_;
 };
 
-/// The registry entries built straight from `_object_keeper`, for a kernel without its own
-/// `get_object_registry`.
-py::list registry_entries(py::handle kernel) {
-    py::list entries;
-    LockHold hold(kernel.attr("_object_keeper_lock"));
-    py::dict keeper = kernel.attr("_object_keeper");
-    for (auto item : keeper) {
-        py::dict entry;
-        entry["key"] = item.first;
-        entry["type"] =
-            py::handle(reinterpret_cast<PyObject *>(Py_TYPE(item.second.ptr()))).attr("__name__");
-        entry["repr"] = py::repr(item.second);
-        entries.append(entry);
-    }
-    return entries;
-}
-
 } // namespace
 
 py::object handle_reset_namespace(py::object kernel, py::object) {
@@ -151,12 +134,13 @@ py::object handle_sys_response(py::object kernel, py::object message) {
                          text::GOT + type_name(request_id));
     bool woken = false;
     {
+        // Kept only for a waiting worker: nobody would ever take a late or foreign response.
         LockHold hold(kernel.attr("_response_lock"));
-        py::dict data = kernel.attr("_response_data");
-        data[request_id] = payload;
         py::dict waiters = kernel.attr("_response_futures");
         PyObject *event = PyDict_GetItem(waiters.ptr(), request_id.ptr()); // borrowed
         if (event != nullptr) {
+            py::dict data = kernel.attr("_response_data");
+            data[request_id] = payload;
             py::handle(event).attr("set")();
             woken = true;
         }
@@ -172,9 +156,7 @@ py::object handle_get_object_registry(py::object kernel, py::object) {
     const Logger &logger = core::log();
     if (logger.debug_enabled())
         logger.debug(text::GET_OBJECT_REGISTRY);
-    py::object objects = py::hasattr(kernel, "get_object_registry")
-                             ? py::object(kernel.attr("get_object_registry")())
-                             : py::object(registry_entries(kernel));
+    py::object objects = kernel.attr("get_object_registry")();
     py::dict reply;
     reply["type"] = "object_registry_response";
     reply["objects"] = objects;

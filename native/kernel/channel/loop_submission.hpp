@@ -1,0 +1,43 @@
+#pragma once
+/// Handing messages from any thread to the kernel's event loop, and the Python objects the
+/// channel and the registry use, looked up once at import.
+
+#include "common/python.hpp"
+
+#include <string>
+
+namespace zm::kernel::channel {
+
+struct ChannelRuntime {
+    py::object run_coroutine_threadsafe; ///< asyncio.run_coroutine_threadsafe
+    py::object threading_event;          ///< threading.Event
+    py::object current_thread;           ///< threading.current_thread
+    py::object uuid4;                    ///< uuid.uuid4
+};
+
+/// Looks the objects up; called once while the kernel module initialises.
+void init_channel_runtime();
+
+/// The objects looked up by init_channel_runtime (never destroyed).
+ChannelRuntime &channel_runtime();
+
+/// Schedules `kernel.send_message(message)` on the kernel's loop without waiting for it.
+/// Raises when it cannot be scheduled (no loop yet, loop closed).
+void submit_message(py::handle kernel, py::handle message);
+
+/// The current thread's name.
+std::string current_thread_name();
+
+/// Holds a threading.Lock for a scope (its acquire releases the GIL while it waits).
+class LockHold {
+public:
+    explicit LockHold(py::object lock);
+    ~LockHold();
+    LockHold(const LockHold &) = delete;
+    LockHold &operator=(const LockHold &) = delete;
+
+private:
+    py::object lock_;
+};
+
+} // namespace zm::kernel::channel

@@ -1,0 +1,131 @@
+#include "kernel/channel/request_channel.hpp"
+
+#include "common/args.hpp"
+#include "kernel/channel/loop_submission.hpp"
+#include "kernel/channel/texts.hpp"
+#include "kernel/core/runtime.hpp"
+#include "kernel/core/send_path.hpp"
+
+#include <string>
+
+namespace zm::kernel::channel {
+
+namespace {
+
+using core::text_of;
+
+[[noreturn]] void raise_text(PyObject *type, const std::string &message) {
+    PyErr_SetString(type, message.c_str());
+    throw py::error_already_set();
+}
+
+/// True when the calling thread runs the loop that delivers responses.
+bool on_loop_thread(const py::object &thread) {
+    py::object messaging = py::getattr(core::runtime().zentrel, "messaging", py::none());
+    if (messaging.is_none())
+        return false;
+    py::object loop_thread = py::getattr(messaging, "loop_thread", py::none());
+    return !loop_thread.is_none() && loop_thread.equal(thread);
+}
+
+/// Removes the waiter and the stored response of `request_id`; returns the response or None.
+py::object take_entries(py::handle kernel, py::handle request_id) {
+    LockHold hold(kernel.attr("_response_lock"));
+    py::object data = kernel.attr("_response_data").attr("pop")(request_id, py::none());
+    kernel.attr("_response_futures").attr("pop")(request_id, py::none());
+    return data;
+}
+
+void check_timeout(py::handle timeout) {
+    if (!PyLong_Check(timeout.ptr()) && !PyFloat_Check(timeout.ptr()))
+        raise_argument_type("timeout", "float", timeout);
+}
+
+} // namespace
+
+py::object send_sys_request(py::handle kernel, py::dict payload, py::handle timeout) {
+    const Logger &logger = core::log();
+    py::object request_id = payload.attr("get")("requestId");
+    py::object thread = channel_runtime().current_thread();
+    if (on_loop_thread(thread))
+        raise_text(PyExc_RuntimeError, text::LOOP_THREAD_REFUSED);
+    const std::string worker = std::string(text::WORKER_THREAD) + text_of(thread.attr("name"));
+    const std::string id_text = text_of(request_id);
+    if (logger.debug_enabled())
+        logger.debug(worker + text::SENDING + id_text);
+
+    // The waiter exists before the request leaves, so an immediate answer is never missed.
+    py::object event = channel_runtime().threading_event();
+    {
+        LockHold hold(kernel.attr("_response_lock"));
+        py::dict futures = kernel.attr("_response_futures");
+        futures[request_id] = event;
+    }
+    py::dict message;
+    message["type"] = text::SYS_REQUEST;
+    message["payload"] = payload;
+    try {
+        submit_message(kernel, message);
+    } catch (py::error_already_set &) {
+        // Nothing was sent, so nothing can answer: do not leave the waiter behind.
+        take_entries(kernel, request_id);
+        throw;
+    }
+    if (logger.debug_enabled())
+        logger.debug(worker + text::WAITING + id_text);
+
+    bool signalled = false;
+    try {
+        signalled = PyObject_IsTrue(event.attr("wait")(timeout).ptr()) == 1;
+    } catch (py::error_already_set &) {
+        // An unusable timeout (an overflow) or an interrupt: leave no waiter behind.
+        take_entries(kernel, request_id);
+        throw;
+    }
+    py::object data = take_entries(kernel, request_id);
+    if (signalled) {
+        if (logger.debug_enabled())
+            logger.debug(worker + text::RECEIVED + id_text);
+        if (data.is_none()) {
+            const std::string missing = std::string(text::DATA_MISSING) + id_text;
+            logger.error(std::string(text::KERNEL_PREFIX) + missing);
+            raise_text(PyExc_RuntimeError, missing);
+        }
+        return data;
+    }
+    // A response stored between the end of the wait and the removal above arrived in time.
+    if (!data.is_none())
+        return data;
+    logger.error(worker + text::TIMED_OUT + id_text);
+    py::object seconds = py::str(py::float_(py::reinterpret_borrow<py::object>(timeout)));
+    raise_text(PyExc_TimeoutError,
+               std::string(text::TIMEOUT_AFTER) + text_of(seconds) + text::SECONDS_SEP + id_text);
+}
+
+py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle timeout) {
+    check_dict(req, "req");
+    check_timeout(timeout);
+    PyObject *copy = PyDict_Copy(req.ptr());
+    if (copy == nullptr)
+        throw py::error_already_set();
+    py::dict payload = py::reinterpret_steal<py::dict>(copy);
+    payload["requestId"] = channel_runtime().uuid4().attr("hex");
+    payload["kind"] = text::KIND_REQUEST;
+    return send_sys_request(kernel, payload, timeout);
+}
+
+void install_request_channel(py::object kernel) {
+    py::object messaging = py::getattr(core::runtime().zentrel, "messaging", py::none());
+    if (messaging.is_none())
+        return;
+    // Holds the kernel, which lives as long as the process.
+    py::cpp_function send(
+        [kernel](py::object req, py::object timeout) {
+            return new_send_request_sync(kernel, req, timeout);
+        },
+        py::name("new_send_request_sync"), py::arg("req"), py::arg("timeout") = 30.0,
+        doc::NEW_SEND_REQUEST_SYNC);
+    messaging.attr("send_request_sync") = send;
+}
+
+} // namespace zm::kernel::channel

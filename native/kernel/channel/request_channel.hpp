@@ -1,0 +1,21 @@
+#pragma once
+/// The kernel's synchronous request channel: a worker thread sends a "sys_request" through the
+/// kernel's connection and blocks until the listener stores the matching "sys_response" and
+/// wakes it. The listener side is the dispatcher's "sys_response" row.
+
+#include "common/python.hpp"
+
+namespace zm::kernel::channel {
+
+/// Sends {"type": "sys_request", "payload": payload} and waits at most `timeout` seconds for the
+/// response dict. RuntimeError on the event-loop thread or when the response data is missing,
+/// TimeoutError when nothing arrives in time.
+py::object send_sys_request(py::handle kernel, py::dict payload, py::handle timeout);
+
+/// Stamps a copy of `req` with a new `requestId` and `kind` "request" and sends it.
+py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle timeout);
+
+/// At connect: the kernel's request function replaces `zentrel.messaging.send_request_sync`.
+void install_request_channel(py::object kernel);
+
+} // namespace zm::kernel::channel

@@ -1,0 +1,146 @@
+#include "kernel/registry/object_registry.hpp"
+
+#include "kernel/channel/loop_submission.hpp"
+#include "kernel/channel/texts.hpp"
+#include "kernel/core/runtime.hpp"
+#include "kernel/core/send_path.hpp"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zm::kernel::registry {
+
+namespace text = channel::text;
+using channel::LockHold;
+using core::text_of;
+
+namespace {
+
+py::object type_name(py::handle value) {
+    return py::handle(reinterpret_cast<PyObject *>(Py_TYPE(value.ptr()))).attr("__name__");
+}
+
+/// repr(value); a repr that raises an Exception gives a description naming the failure, so
+/// one broken object neither hides the others from the editor nor loses its notification.
+py::object safe_repr(py::handle value, const py::object &name) {
+    try {
+        return py::repr(value);
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_Exception))
+            throw;
+        return py::str(std::string(text::REPR_FAILED_OPEN) + text_of(name) +
+                       text::REPR_FAILED_MIDDLE + text_of(e.value()) + text::REPR_FAILED_CLOSE);
+    }
+}
+
+py::dict registry_update(const char *action) {
+    py::dict message;
+    message["type"] = "object_registry_update";
+    message["action"] = action;
+    return message;
+}
+
+} // namespace
+
+void notify(py::handle kernel, py::handle message) {
+    try {
+        channel::submit_message(kernel, message);
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_Exception))
+            throw;
+        core::log().warning(std::string(text::NOTIFY_FAILED) +
+                            text_of(message.attr("get")("type")) + text::NOTIFY_FAILED_TO_LOOP +
+                            text_of(e.value()));
+    }
+}
+
+void save_object(py::handle kernel, py::handle key, py::handle value) {
+    if (PyUnicode_GET_LENGTH(key.ptr()) == 0) {
+        PyErr_SetString(PyExc_ValueError, text::EMPTY_KEY);
+        throw py::error_already_set();
+    }
+    py::object replaced; // released after the lock: a finaliser may use the registry itself
+    {
+        LockHold hold(kernel.attr("_object_keeper_lock"));
+        py::dict keeper = kernel.attr("_object_keeper");
+        replaced = keeper.attr("get")(key);
+        keeper[key] = value;
+    }
+    replaced = py::object();
+    py::object name = type_name(value);
+    py::dict message = registry_update("update");
+    message["key"] = key;
+    message["object_type"] = name;
+    message["repr"] = safe_repr(value, name);
+    message["workbook_id"] = kernel.attr("workbook_id");
+    notify(kernel, message);
+    const Logger &logger = core::log();
+    if (logger.debug_enabled())
+        logger.debug(std::string(text::SAVED_OBJECT) + text_of(key) + text::TYPE_OPEN +
+                     text_of(name) + text::CLOSE_PAREN);
+}
+
+py::object get_object(py::handle kernel, py::handle key) {
+    LockHold hold(kernel.attr("_object_keeper_lock"));
+    py::dict keeper = kernel.attr("_object_keeper");
+    return keeper.attr("get")(key);
+}
+
+void clear_object(py::handle kernel, py::handle key) {
+    py::object removed; // released after the lock: a finaliser may use the registry itself
+    {
+        LockHold hold(kernel.attr("_object_keeper_lock"));
+        py::dict keeper = kernel.attr("_object_keeper");
+        removed = keeper.attr("pop")(key, py::none());
+    }
+    removed = py::object();
+    py::dict message = registry_update("delete");
+    message["key"] = key;
+    message["workbook_id"] = kernel.attr("workbook_id");
+    notify(kernel, message);
+    const Logger &logger = core::log();
+    if (logger.debug_enabled())
+        logger.debug(std::string(text::CLEARED_OBJECT) + text_of(key));
+}
+
+void clear_all_objects(py::handle kernel) {
+    py::object removed;
+    {
+        LockHold hold(kernel.attr("_object_keeper_lock"));
+        py::dict keeper = kernel.attr("_object_keeper");
+        removed = keeper.attr("copy")();
+        keeper.clear();
+    }
+    removed = py::object();
+    py::dict message = registry_update("clear_all");
+    message["workbook_id"] = kernel.attr("workbook_id");
+    notify(kernel, message);
+    const Logger &logger = core::log();
+    if (logger.debug_enabled())
+        logger.debug(text::CLEARED_ALL);
+}
+
+py::list get_object_registry(py::handle kernel) {
+    // The entries are copied under the lock and described after it: a repr may run any user
+    // code, including code that uses the registry, which must not find the lock held.
+    py::list items;
+    {
+        LockHold hold(kernel.attr("_object_keeper_lock"));
+        py::dict keeper = kernel.attr("_object_keeper");
+        items = py::list(keeper.attr("items")());
+    }
+    py::list entries;
+    for (py::handle item : items) {
+        py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
+        py::object name = type_name(pair[1]);
+        py::dict entry;
+        entry["key"] = pair[0];
+        entry["type"] = name;
+        entry["repr"] = safe_repr(pair[1], name);
+        entries.append(entry);
+    }
+    return entries;
+}
+
+} // namespace zm::kernel::registry
