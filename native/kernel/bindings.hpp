@@ -18,4 +18,7 @@ void bind_core(py::module_ &m);
 /// Message dispatch and execution requests: the kernel's dispatch hook, _execute_code_async.
 void bind_dispatch(py::module_ &m);
 
+/// Function invocation: custom function calls, registered callable calls, _deserialize_args.
+void bind_invocation(py::module_ &m);
+
 } // namespace zm::kernel

@@ -8,4 +8,5 @@ PYBIND11_MODULE(kernel, m) {
     zm::kernel::bind_execution(m);
     zm::kernel::bind_core(m);
     zm::kernel::bind_dispatch(m);
+    zm::kernel::bind_invocation(m);
 }
