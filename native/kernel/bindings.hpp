@@ -26,5 +26,7 @@ void bind_event_streaming(py::module_ &m);
 /// Synchronous request channel, stream sender (the connect hooks), object registry and workbook
 /// controls (PythonKernel methods).
 void bind_channel(py::module_ &m);
+/// Function invocation: custom function calls, registered callable calls, _deserialize_args.
+void bind_invocation(py::module_ &m);
 
 } // namespace zm::kernel

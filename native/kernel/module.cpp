@@ -11,4 +11,5 @@ PYBIND11_MODULE(kernel, m) {
     zm::kernel::bind_editor(m);
     zm::kernel::bind_event_streaming(m);
     zm::kernel::bind_channel(m);
+    zm::kernel::bind_invocation(m);
 }

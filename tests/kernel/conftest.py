@@ -6,9 +6,16 @@ import pytest
 
 from support.business_layer import Session
 from support.console import Console
+from support.invocation import Invoker
 
 
 @pytest.fixture
 def console(kernel: Session) -> Console:
     """A console over a fresh kernel process."""
     return Console(kernel)
+
+
+@pytest.fixture
+def invoker(kernel: Session) -> Invoker:
+    """Workbook modules and their calls over a fresh kernel process."""
+    return Invoker(kernel)

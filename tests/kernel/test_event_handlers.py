@@ -7,7 +7,7 @@ from typing import Any
 import pytest
 
 from support.business_layer import Session
-from support.invocation import assert_serving, collect_until, push_module, wire
+from support.events import assert_serving, collect_until, push_module, wire
 
 HANDLERS = '''
 import sys

@@ -8,7 +8,7 @@ import pytest
 
 from support.business_layer import Session
 from support.console import Console
-from support.invocation import assert_serving, collect_until, push_module, wire
+from support.events import assert_serving, collect_until, push_module, wire
 
 STREAMS = '''
 import sys

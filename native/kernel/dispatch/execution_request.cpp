@@ -5,6 +5,7 @@
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/dispatch_runtime.hpp"
+#include "kernel/dispatch/run_output.hpp"
 #include "kernel/dispatch/texts.hpp"
 
 #include <cstdio>
@@ -24,36 +25,6 @@ std::string elapsed_ms(double start) {
 
 std::string thread_name() {
     return text_of(core::runtime().current_thread().attr("name"));
-}
-
-/// The run-output callback of one request: each piece becomes a "stdout"/"stderr" message,
-/// submitted to the loop without waiting. A failure loses the piece for streaming only.
-py::object make_output_callback(py::object kernel, py::object loop, const char *stream,
-                                py::object request_id, py::object source,
-                                py::object workbook_id) {
-    py::str stream_type(stream);
-    if (!workbook_id)
-        workbook_id = kernel.attr("workbook_id");
-    py::object send = kernel.attr("send_message");
-    return py::cpp_function([stream_type, workbook_id, send, loop, request_id,
-                             source](py::object piece) {
-        try {
-            py::dict message;
-            message["type"] = stream_type;
-            message["content"] = piece;
-            message["request_id"] = request_id;
-            message["workbook_id"] = workbook_id;
-            message["source"] = source;
-            dispatch_runtime().run_coroutine_threadsafe(send(message), loop);
-        } catch (py::error_already_set &e) {
-            if (!e.matches(PyExc_Exception))
-                throw;
-            const Logger &logger = core::log();
-            if (logger.debug_enabled())
-                logger.debug(std::string(text::KERNEL_PREFIX) + text_of(stream_type) +
-                             text::STREAMING_ERROR + text_of(e.value()));
-        }
-    });
 }
 
 namespace {
@@ -138,8 +109,9 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
         if (logger.debug_enabled())
             logger.debug(std::string(text::SUBMITTING) + text_of(request_id) + text::CLOSE_PAREN);
         py::object loop = core::runtime().get_running_loop();
-        py::object out = make_output_callback(self, loop, "stdout", request_id, source);
-        py::object err = make_output_callback(self, loop, "stderr", request_id, source);
+        py::object workbook = self.attr("workbook_id");
+        py::object out = make_output_callback(self, loop, "stdout", request_id, workbook, source);
+        py::object err = make_output_callback(self, loop, "stderr", request_id, workbook, source);
         py::object worker = make_worker(self, code, request_id, out, err);
         py::object record =
             co_await loop.attr("run_in_executor")(self.attr("_thread_pool"), worker);

@@ -14,13 +14,6 @@ std::string elapsed_ms(double start);
 /// The current thread's name.
 std::string thread_name();
 
-/// The run-output callback of one request: each piece becomes a "stdout"/"stderr" message
-/// {"type", "content", "request_id", "workbook_id", "source"} submitted to `loop` without
-/// waiting. `workbook_id` defaults to the kernel's own.
-py::object make_output_callback(py::object kernel, py::object loop, const char *stream,
-                                py::object request_id, py::object source,
-                                py::object workbook_id = py::object());
-
 /// Checks the argument types (code and source str; request_id and function_name str or None);
 /// raises TypeError before any coroutine exists.
 void check_execute_args(py::handle code, py::handle request_id, py::handle function_name,

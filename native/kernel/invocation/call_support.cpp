@@ -2,40 +2,99 @@
 
 #include "common/error_record.hpp"
 #include "kernel/core/runtime.hpp"
+#include "kernel/core/send_path.hpp"
+#include "kernel/dispatch/message_fields.hpp"
+#include "kernel/execution/stream_capture.hpp"
+#include "kernel/invocation/texts.hpp"
 
 namespace zm::kernel::invocation {
 
+namespace {
+
+[[noreturn]] void refuse(const char *key, const char *expected, py::handle got) {
+    throw dispatch::FieldError(std::string(text::FIELD) + key + text::MUST_BE + expected +
+                               text::GOT + dispatch::type_name(got));
+}
+
+py::object serializer() { return core::runtime().zentrel.attr("Serializer"); }
+
+} // namespace
+
+py::object text_field(py::handle message, const char *key, py::handle fallback, bool allow_none) {
+    py::object value = dispatch::field(message, key, fallback);
+    if (PyUnicode_CheckExact(value.ptr()) || (allow_none && value.is_none()))
+        return value;
+    refuse(key, allow_none ? text::TEXT_OR_NULL : text::TEXT, value);
+}
+
+py::object args_field(py::handle message) {
+    py::object value = dispatch::field(message, "args", py::none());
+    if (value.is_none())
+        return py::list();
+    if (!PyList_CheckExact(value.ptr()))
+        refuse("args", text::LIST_OR_NULL, value);
+    return value;
+}
+
+bool is_empty(py::handle value) {
+    const int truth = PyObject_IsTrue(value.ptr());
+    if (truth < 0)
+        throw py::error_already_set();
+    return truth == 0;
+}
+
 py::list deserialize_args(py::handle args) {
     py::list converted;
-    if (PyObject_Length(args.ptr()) == 0)
+    if (PyList_GET_SIZE(args.ptr()) == 0)
         return converted;
-    py::object from_wire = core::runtime().zentrel.attr("Serializer").attr("from_wire");
-    for (py::handle arg : args)
+    py::object from_wire = serializer().attr("from_wire");
+    // Indexed on each turn: a conversion may run code that changes the list.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(args.ptr()); ++i) {
+        py::object arg = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(args.ptr(), i));
         converted.append(from_wire(arg));
+    }
     return converted;
 }
 
-py::object import_into_sys_modules(py::handle module_name) {
-    // Import by name (no statement text is compiled: a name is never run as code).
-    py::module_::import("importlib").attr("import_module")(module_name);
-    PyObject *modules = PyImport_GetModuleDict(); // borrowed
-    PyObject *module = PyDict_GetItemWithError(modules, module_name.ptr()); // borrowed
-    if (module == nullptr) {
-        if (PyErr_Occurred())
-            throw py::error_already_set();
-        return py::none();
-    }
-    return py::reinterpret_borrow<py::object>(module);
+py::object to_wire(py::handle value) { return serializer().attr("to_wire")(value); }
+
+py::object messaging() { return core::runtime().zentrel.attr("messaging"); }
+
+std::string thread_name() {
+    return core::text_of(core::runtime().current_thread().attr("name"));
 }
 
-void print_traceback(py::handle exc) {
+void print_traceback(py::handle stream, py::handle exc) {
     try {
-        py::str text = format_traceback(exc);
-        PyObject *stream = PySys_GetObject("stderr"); // borrowed
-        if (stream != nullptr && stream != Py_None)
-            py::handle(stream).attr("write")(text);
+        stream.attr("write")(traceback_text(exc));
     } catch (py::error_already_set &) {
     }
+}
+
+py::str captured_text(py::handle out, py::handle err) {
+    return py::str(execution::capture_value(out) + execution::capture_value(err));
+}
+
+py::str traceback_text(py::handle exc) {
+    try {
+        return format_traceback(exc);
+    } catch (py::error_already_set &) {
+        return py::str(core::text_of(class_name(exc)) + ": " + core::text_of(exception_text(exc)) +
+                       "\n");
+    }
+}
+
+py::str class_name(py::handle exc) {
+    return py::handle(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr()))).attr("__name__");
+}
+
+void raise_error(PyObject *type, const std::string &message) {
+    PyErr_SetString(type, message.c_str());
+    throw py::error_already_set();
+}
+
+bool is_cancellation(py::handle exc) {
+    return PyObject_IsInstance(exc.ptr(), core::runtime().cancelled_error.ptr()) == 1;
 }
 
 } // namespace zm::kernel::invocation

@@ -1,19 +1,54 @@
 #pragma once
-/// Pieces shared by the worker-side calls of event handlers and streaming functions.
+/// What the invocation paths share: reading a call's fields, converting arguments and results
+/// through the user package's Serializer, and the pieces of a captured call on a worker thread.
 
 #include "common/python.hpp"
 
+#include <string>
+
 namespace zm::kernel::invocation {
 
-/// [Serializer.from_wire(arg) for arg in args] (a new empty list for an empty one).
+/// `message[key]` when present, else `fallback`; refused (dispatch::FieldError) unless text, or
+/// null with `allow_none`.
+py::object text_field(py::handle message, const char *key, py::handle fallback,
+                      bool allow_none = false);
+
+/// The "args" field: a list, or null / absent (an empty list); anything else is refused.
+py::object args_field(py::handle message);
+
+/// True when `value` is a false value (absent, null, "").
+bool is_empty(py::handle value);
+
+/// Serializer.from_wire of each element of `args` (a list), in a new list.
 py::list deserialize_args(py::handle args);
 
-/// Imports `module_name` through the normal import machinery (the in-memory loader included)
-/// and returns sys.modules.get(module_name), or None when the import left no entry there.
-py::object import_into_sys_modules(py::handle module_name);
+/// Serializer.to_wire(value).
+py::object to_wire(py::handle value);
 
-/// Writes the formatted traceback of `exc` to the thread's current standard error (the run's
-/// capture while a redirection is active). A failure to write is dropped.
-void print_traceback(py::handle exc);
+/// The user package's messaging object.
+py::object messaging();
+
+/// The current thread's name.
+std::string thread_name();
+
+/// Writes the formatted traceback of `exc` to `stream` (the call's stderr capture, so that it is
+/// also streamed). A failure to do so is dropped: the call's outcome does not depend on it.
+void print_traceback(py::handle stream, py::handle exc);
+
+/// The stdout capture's text followed by the stderr capture's text.
+py::str captured_text(py::handle out, py::handle err);
+
+/// The formatted traceback of `exc`; if formatting fails, "<class name>: <text>".
+py::str traceback_text(py::handle exc);
+
+/// The class name of `exc`.
+py::str class_name(py::handle exc);
+
+/// A traceback-bearing exception of `type` with `message`, raised and caught here so that the
+/// caller can report it like one raised by user code.
+[[noreturn]] void raise_error(PyObject *type, const std::string &message);
+
+/// True for asyncio.CancelledError: the only exception that leaves a call's task.
+bool is_cancellation(py::handle exc);
 
 } // namespace zm::kernel::invocation

@@ -8,7 +8,8 @@
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/execution/output_routing.hpp"
 #include "kernel/execution/stream_capture.hpp"
-#include "kernel/invocation/call_support.hpp"
+#include "kernel/invocation/event_support.hpp"
+#include "kernel/dispatch/run_output.hpp"
 #include "kernel/invocation/event_stream_texts.hpp"
 
 #include <optional>
@@ -89,10 +90,10 @@ Coro run_event(py::object self, py::object module_name, py::object function_name
     try {
         py::object loop = core::runtime().get_running_loop();
         py::str source("addin");
-        py::object out = dispatch::make_output_callback(self, loop, "stdout", request_id, source,
-                                                        workbook_id);
-        py::object err = dispatch::make_output_callback(self, loop, "stderr", request_id, source,
-                                                        workbook_id);
+        py::object out = dispatch::make_output_callback(self, loop, "stdout", request_id, workbook_id,
+                                                        source);
+        py::object err = dispatch::make_output_callback(self, loop, "stderr", request_id, workbook_id,
+                                                        source);
         py::object worker = make_event_worker(module_name, function_name, args, out, err);
         py::object record =
             co_await loop.attr("run_in_executor")(self.attr("_thread_pool"), worker);

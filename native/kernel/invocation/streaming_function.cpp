@@ -8,7 +8,8 @@
 #include "kernel/dispatch/execution_request.hpp"
 #include "kernel/execution/output_routing.hpp"
 #include "kernel/execution/stream_capture.hpp"
-#include "kernel/invocation/call_support.hpp"
+#include "kernel/invocation/event_support.hpp"
+#include "kernel/dispatch/run_output.hpp"
 #include "kernel/invocation/event_stream_texts.hpp"
 
 #include <optional>
@@ -279,10 +280,10 @@ Coro execute_streaming_function(py::object self, py::object request_id, py::obje
     std::optional<py::error_already_set> failure;
     try {
         py::object loop = core::runtime().get_running_loop();
-        py::object out = dispatch::make_output_callback(self, loop, "stdout", request_id, source,
-                                                        workbook_id);
-        py::object err = dispatch::make_output_callback(self, loop, "stderr", request_id, source,
-                                                        workbook_id);
+        py::object out = dispatch::make_output_callback(self, loop, "stdout", request_id, workbook_id,
+                                                        source);
+        py::object err = dispatch::make_output_callback(self, loop, "stderr", request_id, workbook_id,
+                                                        source);
         py::object worker = make_stream_worker(self, loop, request_id, module_name, function_name,
                                                args, out, err);
         py::object record =

@@ -1,0 +1,150 @@
+"""Calls of Python callables that user code handed to the workbook, through the Business Layer."""
+
+from __future__ import annotations
+
+from typing import Any
+
+import pytest
+
+from support.invocation import Invoker, wire
+
+HELPERS = '''
+import sys
+
+def double(x):
+    return 2 * x
+
+def chatty(x):
+    print("got", x)
+    print("warn", file=sys.stderr)
+    return None
+
+def fails(x):
+    raise ValueError("bad " + str(x))
+
+def leave():
+    sys.exit(2)
+
+def make_adder(n):
+    return lambda x: x + n
+'''
+
+
+@pytest.fixture
+def calls(invoker: Invoker) -> Invoker:
+    invoker.push("helpers", HELPERS)
+    return invoker
+
+
+def register(calls: Invoker, name: str) -> str:
+    return calls.register(f"import helpers; zentrel.Serializer.to_wire(helpers.{name})")
+
+
+class TestResults:
+    def test_success_sends_display_without_source_then_one_reply(self, calls: Invoker) -> None:
+        callable_id = register(calls, "double")
+        display, reply = calls.call_callable(callable_id, 21, request_id="c1")
+        wb = calls.workbook_id
+        assert list(display.items()) == [
+            ("type", "result_output"), ("content", "Out: 42\n"), ("request_id", "c1"),
+            ("workbook_id", wb),
+        ]
+        assert list(reply.items()) == [
+            ("type", "python_function_result"), ("success", True), ("result", wire(42)),
+            ("logs", ""), ("request_id", "c1"), ("workbook_id", wb),
+        ]
+
+    def test_console_lambda_is_callable_later(self, calls: Invoker) -> None:
+        callable_id = calls.register("zentrel.Serializer.to_wire(lambda s: s.upper())")
+        assert calls.call_callable(callable_id, "abc")[-1]["result"] == wire("ABC")
+
+    def test_callable_returned_by_a_custom_function(self, calls: Invoker) -> None:
+        made = calls.call("helpers", "make_adder", 10)[-1]["result"]
+        assert made["type"] == "Python_Function"
+        assert calls.call_callable(made["value"], 5)[-1]["result"] == wire(15)
+
+    def test_output_is_streamed_as_addin_output_and_logged(self, calls: Invoker) -> None:
+        messages = calls.call_callable(register(calls, "chatty"), 3, request_id="o1")
+        streams = [(m["type"], m["content"], m["source"]) for m in messages[:-2]]
+        assert streams == [
+            ("stdout", "got", "addin"), ("stdout", " ", "addin"), ("stdout", "3", "addin"),
+            ("stdout", "\n", "addin"), ("stderr", "warn", "addin"), ("stderr", "\n", "addin"),
+        ]
+        display, reply = messages[-2:]
+        assert display["content"] == "Out: None\n"
+        assert (reply["result"], reply["logs"]) == (wire(None), "got 3\nwarn\n")
+
+
+class TestFailures:
+    def test_exception_is_streamed_and_reported_with_logs(self, calls: Invoker) -> None:
+        messages = calls.call_callable(register(calls, "fails"), 7, request_id="x1")
+        reply = messages[-1]
+        streamed = "".join(m["content"] for m in messages[:-1] if m["type"] == "stderr")
+        assert list(reply) == ["type", "success", "error", "logs", "request_id", "workbook_id"]
+        assert reply["success"] is False
+        assert 'File "<virtual:helpers>", line 13, in fails' in reply["error"]
+        assert reply["error"].endswith("ValueError: bad 7\n")
+        assert streamed == reply["logs"] == reply["error"]
+
+    @pytest.mark.parametrize(
+        ("setup", "last_line"),
+        [
+            (None, "ValueError: Callable 'never-registered' not found in registry\n"),
+            (
+                "zentrel.messaging._callable_registry['never-registered'] = 5",
+                "TypeError: Object with id 'never-registered' is not callable\n",
+            ),
+        ],
+        ids=["unknown-id", "not-callable"],
+    )
+    def test_lookup_failure_is_reported_without_output(
+        self, calls: Invoker, setup: str | None, last_line: str
+    ) -> None:
+        if setup is not None:
+            calls.console.run(setup)
+        (reply,) = calls.call_callable("never-registered")
+        assert reply["success"] is False and reply["logs"] == ""
+        assert reply["error"].endswith(last_line)
+
+    def test_exit_request_is_a_failure_and_the_kernel_keeps_serving(self, calls: Invoker) -> None:
+        reply = calls.call_callable(register(calls, "leave"))[-1]
+        assert reply["success"] is False and reply["error"].endswith("SystemExit: 2\n")
+        assert calls.call_callable(register(calls, "double"), 1)[-1]["result"] == wire(2)
+
+    def test_argument_that_is_not_a_wire_value_fails_the_call(self, calls: Invoker) -> None:
+        callable_id = register(calls, "double")
+        (reply,) = calls.send(
+            {"type": "python_function_call", "callable_id": callable_id, "args": ["x"],
+             "request_id": "a1"},
+            "python_function_result",
+        )
+        assert reply["success"] is False
+        assert "TypeError: Argument 'wire' has incorrect type" in reply["error"]
+
+
+class TestValidation:
+    @pytest.mark.parametrize(
+        ("fields", "message"),
+        [
+            ({}, "Missing callable_id"),
+            ({"callable_id": ""}, "Missing callable_id"),
+            ({"callable_id": 12}, "field 'callable_id' must be text, got int"),
+            ({"callable_id": "c", "args": "x"}, "field 'args' must be a list or null, got str"),
+            (
+                {"callable_id": "c", "workbook_id": 3},
+                "field 'workbook_id' must be text or null, got int",
+            ),
+        ],
+        ids=["absent", "empty", "id-not-text", "args-not-list", "workbook-not-text"],
+    )
+    def test_invalid_call_gets_one_validation_reply(
+        self, calls: Invoker, fields: dict[str, Any], message: str
+    ) -> None:
+        sent = {"type": "python_function_call", "request_id": "v1", **fields}
+        (reply,) = calls.send(sent, "python_function_result")
+        assert list(reply.items()) == [
+            ("type", "python_function_result"), ("success", False),
+            ("error", {"type": "ValidationError", "message": message, "traceback": ""}),
+            ("request_id", "v1"), ("workbook_id", fields.get("workbook_id")),
+        ]
+        assert calls.session.probe()["type"] == "error"
