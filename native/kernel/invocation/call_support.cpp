@@ -7,6 +7,8 @@
 #include "kernel/execution/stream_capture.hpp"
 #include "kernel/invocation/texts.hpp"
 
+#include <optional>
+
 namespace zm::kernel::invocation {
 
 namespace {
@@ -95,6 +97,23 @@ void raise_error(PyObject *type, const std::string &message) {
 
 bool is_cancellation(py::handle exc) {
     return PyObject_IsInstance(exc.ptr(), core::runtime().cancelled_error.ptr()) == 1;
+}
+
+Coro answer_unexpected(py::object exc, std::string unexpected, py::object send) {
+    const Logger &logger = core::log();
+    py::str what = exception_text(exc);
+    logger.error(unexpected + core::text_of(what));
+    std::optional<std::string> send_failed;
+    try {
+        co_await send(class_name(exc), what, traceback_text(exc));
+    } catch (py::error_already_set &s) {
+        if (is_cancellation(s.value()))
+            throw;
+        send_failed = core::text_of(s.value());
+    }
+    if (send_failed)
+        logger.error(std::string(text::SEND_ERROR_FAILED) + *send_failed);
+    co_return py::none();
 }
 
 } // namespace zm::kernel::invocation

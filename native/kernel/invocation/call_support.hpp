@@ -2,7 +2,7 @@
 /// What the invocation paths share: reading a call's fields, converting arguments and results
 /// through the user package's Serializer, and the pieces of a captured call on a worker thread.
 
-#include "common/python.hpp"
+#include "common/coroutine.hpp"
 
 #include <string>
 
@@ -50,5 +50,10 @@ py::str class_name(py::handle exc);
 
 /// True for asyncio.CancelledError: the only exception that leaves a call's task.
 bool is_cancellation(py::handle exc);
+
+/// The end of a call's task after an unexpected failure `exc`: logs `unexpected` + its text,
+/// awaits `send(error_type, message, traceback)` and logs a failure to send. Only cancellation
+/// leaves it.
+Coro answer_unexpected(py::object exc, std::string unexpected, py::object send);
 
 } // namespace zm::kernel::invocation

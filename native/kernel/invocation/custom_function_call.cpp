@@ -272,18 +272,11 @@ Coro handle_custom_function_call(py::object self, py::object message) {
     if (failure) {
         py::object exc = failure->value();
         failure.reset();
-        py::str what = exception_text(exc);
-        logger.error(std::string(text::CUSTOM_UNEXPECTED) + text_of(what));
-        std::optional<std::string> send_failed;
-        try {
-            co_await send_error(self, call, class_name(exc), what, traceback_text(exc));
-        } catch (py::error_already_set &s) {
-            if (is_cancellation(s.value()))
-                throw;
-            send_failed = text_of(s.value());
-        }
-        if (send_failed)
-            logger.error(std::string(text::SEND_ERROR_FAILED) + *send_failed);
+        py::object send = py::cpp_function(
+            [self, call](py::object type, py::object what, py::object traceback) {
+                return send_error(self, call, type, what, traceback);
+            });
+        co_await answer_unexpected(exc, text::CUSTOM_UNEXPECTED, send);
     }
     co_return py::none();
 }
