@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import json
 import re
+from pathlib import Path
 from typing import Any
 
 import pytest
@@ -41,6 +42,18 @@ class TestReference:
         assert not missing_out, f"outgoing types without an example: {sorted(missing_out)}"
         for kind in _types(INCOMING):
             assert f"`{kind}`" in text or f'"{kind}"' in text, kind
+
+
+def test_schemas_name_every_type_the_kernel_dispatches_and_builds() -> None:
+    native = Path(__file__).resolve().parents[2] / "native" / "kernel"
+    table = (native / "dispatch" / "message_dispatcher.cpp").read_text()
+    rows = set(re.findall(r'\{"([a-z_]+)", &', table)) | {"chunk"}
+    assert rows == set(_types(INCOMING))
+    sources = "".join(p.read_text() for p in native.rglob("*.[ch]pp"))
+    built = set(re.findall(r'\["type"\] = "([a-z_]+)"', sources))
+    built |= set(re.findall(r'(?:SYS_REQUEST|STREAM_TYPE|BATCH_TYPE|CHUNK_HEADER_TYPE) = "(\w+)"',
+                            sources))
+    assert len(built) > 20 and built <= set(_types(OUTGOING)), built - set(_types(OUTGOING))
 
 
 # (direction, message, fragment of the problem or None when the message fits)

@@ -82,7 +82,7 @@ import time
 
 def ticks():
     yield 1
-    time.sleep(0.5)
+    time.sleep(1.5)  # the cancellation arrives meanwhile
     yield 2
     yield 3
 '''
