@@ -374,7 +374,9 @@ async def _debug_and_errors(rec: _Recorder) -> None:
     replies = await rec.ask({"type": "debug_evaluate", "expression": "total", "request_id": "d1"},
                             "debug_evaluate_result", name="debug_evaluate")
     rec.keep("debug_evaluate_result", replies[-1])
-    await rec.silent({"type": "debug_continue"}, "debug_continue")
+    for command in ("debug_continue", "debug_step_over", "debug_step_into", "debug_step_out",
+                    "debug_stop"):
+        await rec.silent({"type": command}, command)
     await rec.silent({"type": "debug_update_breakpoints", "breakpoints": [
         {"module": "sheet_funcs", "line": 2, "condition": "a > 1"}]}, "debug_update_breakpoints")
     replies = await rec.ask({"type": "execution_request", "code": 5, "request_id": "x1"},
