@@ -2,13 +2,19 @@
 
 from __future__ import annotations
 
+import asyncio
 import json
 import re
 from pathlib import Path
 from typing import Any
 
 import pytest
-from support.business_layer import Session, protocol_checker
+from support.business_layer import (
+    Session,
+    ThreadedBusinessLayer,
+    connected_kernel,
+    protocol_checker,
+)
 from zentrel_master.business_layer import protocol_docs
 from zentrel_master.business_layer.protocol_check import INCOMING, OUTGOING, problem, schema
 
@@ -154,6 +160,25 @@ class TestCheckedBusinessLayer:
             ("incoming", kernel.session.workbook_id)
         ]
         assert "code" in taken[0].problem and '"bad"' in taken[0].excerpt
+
+    def test_kernel_messages_are_checked_whole_and_chunk_by_chunk(
+        self, business_layer: ThreadedBusinessLayer, workbook_id: str
+    ) -> None:
+        # An in-process kernel sends what a drifted handler would: an unknown field, once
+        # short and once long enough to go as chunks (each chunk fits; the whole does not).
+        drifted = {"type": "namespace_reset", "extra": "x"}
+        long = {"type": "namespace_reset", "extra": "y" * 70000}
+
+        async def scenario() -> None:
+            async with connected_kernel(business_layer, workbook_id) as (kernel, session):
+                for message in (drifted, long):
+                    await kernel.send_message(message)
+                    assert await session.areceive() == message
+
+        asyncio.run(scenario())
+        taken = protocol_checker.take()
+        assert [(v.direction, "extra" in v.problem) for v in taken] == [("outgoing", True)] * 2
+        assert '"y' in taken[1].excerpt and '"chunk"' not in taken[1].excerpt
 
     def test_an_unreadable_frame_from_the_kernel_is_a_violation(self) -> None:
         checker = type(protocol_checker)()
