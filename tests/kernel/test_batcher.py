@@ -5,6 +5,8 @@ from __future__ import annotations
 import asyncio
 import json
 
+import pytest
+
 from support.business_layer import ThreadedBusinessLayer, connected_kernel
 from zentrel_master.python_server.kernel import CHUNK_SIZE, MessageBatcher
 
@@ -19,6 +21,7 @@ def test_batcher_attributes_in_order():
     assert MessageBatcher.FLUSH_INTERVAL == 0.01
 
 
+@pytest.mark.off_protocol("outgoing")
 class TestFlushing:
     def test_messages_of_one_interval_leave_as_one_batch_in_order(
         self, business_layer: ThreadedBusinessLayer, workbook_id: str

@@ -111,6 +111,7 @@ class TestFailures:
         assert reply["success"] is False and reply["error"].endswith("SystemExit: 2\n")
         assert calls.call_callable(register(calls, "double"), 1)[-1]["result"] == wire(2)
 
+    @pytest.mark.off_protocol("incoming")
     def test_argument_that_is_not_a_wire_value_fails_the_call(self, calls: Invoker) -> None:
         callable_id = register(calls, "double")
         (reply,) = calls.send(
@@ -122,6 +123,7 @@ class TestFailures:
         assert "TypeError: Argument 'wire' has incorrect type" in reply["error"]
 
 
+@pytest.mark.off_protocol("incoming")
 class TestValidation:
     @pytest.mark.parametrize(
         ("fields", "message"),

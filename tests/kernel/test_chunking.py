@@ -148,6 +148,7 @@ class TestBounds:
 
 
 class TestThroughTheConnection:
+    @pytest.mark.off_protocol("incoming")
     def test_business_layer_chunk_series_is_dispatched_like_a_whole_message(self, kernel: Session):
         kernel.send_chunked({"type": "chunked_kind", "request_id": "r9", "pad": "p" * 200}, chunk_size=50)
         kernel.wait_for_log("[TIMING] Message received: type=chunked_kind, request_id=r9")
@@ -158,6 +159,7 @@ class TestThroughTheConnection:
         kernel.send_chunked({"type": "shutdown"}, chunk_size=4)
         assert kernel.wait_exit() == 0
 
+    @pytest.mark.off_protocol("incoming")
     def test_hostile_series_leave_the_kernel_serving(self, kernel: Session):
         for frame in [
             chunk(total=10**9), chunk(index=0, total=2, data=7), chunk(data="[1]"),

@@ -65,6 +65,7 @@ class TestReceiveLoop:
         kernel.send({"type": "shutdown"})
         assert kernel.wait_exit() == 0
 
+    @pytest.mark.off_protocol("incoming")
     def test_unknown_and_missing_types_are_ignored(self, kernel: Session):
         kernel.send({"type": "no_such_type", "request_id": "r1"})
         kernel.send({"request_id": "r2"})

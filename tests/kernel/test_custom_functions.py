@@ -228,6 +228,7 @@ class TestFailures:
         assert reply["error"].endswith("KeyboardInterrupt\n")
         assert calls.call("funcs", "answer")[-1]["result"] == wire(42)
 
+    @pytest.mark.off_protocol("incoming")
     def test_argument_that_is_not_a_wire_value_fails_the_call(self, calls: Invoker) -> None:
         messages = calls.send(
             {"type": "custom_function_call", "module_name": "funcs", "function_name": "add",
@@ -257,6 +258,7 @@ class TestFailures:
         assert calls.call("funcs", "answer")[-1]["result"] == wire(42)
 
 
+@pytest.mark.off_protocol("incoming")
 class TestValidation:
     @pytest.mark.parametrize(
         ("fields", "message"),

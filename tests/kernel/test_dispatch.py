@@ -27,6 +27,7 @@ zentrel._kernel_instance._debugger = recorder
 """
 
 
+@pytest.mark.off_protocol("incoming")
 class TestSilentRows:
     @pytest.mark.parametrize(
         "message",
@@ -95,6 +96,7 @@ class TestReplies:
             expected = response["payload"] or response
             assert final["result"] == expected
 
+    @pytest.mark.off_protocol("incoming")
     def test_sys_response_for_unknown_id_only_warns(self, console: Console) -> None:
         console.assert_silent({"type": "sys_response", "payload": {"requestId": "nobody"}})
         console.session.wait_for_log("[Kernel] Received sys_response for unknown request_id: nobody")
@@ -103,6 +105,7 @@ class TestReplies:
 
 
 class TestDebuggerRows:
+    @pytest.mark.off_protocol("incoming")
     def test_controls_reach_the_active_debugger(self, console: Console) -> None:
         console.run(DEBUGGER)
         assert console.exchange({"type": "debug_continue"}) == {"type": "debug_resumed"}
@@ -161,6 +164,7 @@ MALFORMED = [
 @pytest.mark.parametrize(
     ("message", "problem"), MALFORMED, ids=[f"{m['type']}-{i}" for i, (m, _) in enumerate(MALFORMED)]
 )
+@pytest.mark.off_protocol("incoming")
 def test_malformed_field_is_answered_and_namespace_survives(
     console: Console, message: dict, problem: str
 ) -> None:
@@ -172,6 +176,7 @@ def test_malformed_field_is_answered_and_namespace_survives(
     assert console.value("kept") == [1, 2, 3]
 
 
+@pytest.mark.off_protocol("incoming")
 def test_row_without_handler_answers_not_available(console: Console) -> None:
     # Debug runs have no handler in this kernel: the caller gets an answer, not silence.
     assert not console.value("import zentrel; hasattr(zentrel._kernel_instance, '_handle_run_module')")

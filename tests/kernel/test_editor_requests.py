@@ -143,6 +143,7 @@ DIRTY_NOT_MAP = "dirty_files must be an object mapping module names to source te
 CODE_TOO_LARGE = f"code is too large to analyse ({LIMIT + 1} characters; the limit is {LIMIT})"
 
 
+@pytest.mark.off_protocol("incoming")
 class TestMalformedRequests:
     @pytest.mark.parametrize(
         ("message", "error"),

@@ -140,12 +140,14 @@ class TestFailure:
             "success"
         )
 
+    @pytest.mark.off_protocol("incoming")
     def test_unconvertible_argument_fails_before_the_import(self, handlers: Session) -> None:
         reply = fire(handlers, "f", "evb", module_name="wb_absent", args=[5])[-1]
         assert reply["status"] == "error"
         assert "wb_absent" not in reply["error"] and "expected dict, got int" in reply["error"]
 
 
+@pytest.mark.off_protocol("incoming")
 class TestMalformed:
     @pytest.mark.parametrize("missing", ["module_name", "function_name"])
     def test_missing_name_is_only_logged(self, handlers: Session, missing: str) -> None:

@@ -120,6 +120,7 @@ class TestFailures:
         ],
         ids=["code-int", "request-id-int", "function-name-list", "source-null"],
     )
+    @pytest.mark.off_protocol("incoming")
     def test_malformed_request_is_refused_without_running(
         self, console: Console, fields: dict, problem: str
     ) -> None:

@@ -139,6 +139,7 @@ class TestModuleSync:
         assert console.run("import wb_mod")[-1]["error"]["type"] == "ModuleNotFoundError"
 
     @pytest.mark.parametrize("kind", ["update_module", "delete_module"])
+    @pytest.mark.off_protocol("incoming")
     def test_missing_name_is_refused_and_loader_unchanged(self, console: Console, kind: str) -> None:
         reply = console.exchange({"type": kind, "code": "X = 1"})
         assert reply == {"type": "error", "message": f"{kind} requires module_name"}

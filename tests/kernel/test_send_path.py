@@ -38,6 +38,7 @@ def run(coro):
     return asyncio.run(coro)
 
 
+@pytest.mark.off_protocol("outgoing")
 class TestChunking:
     def test_exactly_chunk_size_goes_whole_and_one_more_goes_as_two_chunks(
         self, business_layer: ThreadedBusinessLayer, workbook_id: str, caplog
@@ -141,6 +142,7 @@ class TestSerialisation:
         assert isinstance(text, str)
         assert strict_loads(text) == expected
 
+    @pytest.mark.off_protocol("outgoing")
     def test_unencodable_message_raises_type_error_and_sends_nothing(
         self, business_layer: ThreadedBusinessLayer, workbook_id: str
     ):

@@ -173,6 +173,7 @@ class TestFailures:
         ],
         ids=["not-a-generator", "function-missing", "sys-exit", "no-function", "no-module"],
     )
+    @pytest.mark.off_protocol("incoming")
     def test_failure_is_one_closing_error(
         self, streams: Session, module_name: str, function_name: str, error: str
     ) -> None:
@@ -189,6 +190,7 @@ class TestFailures:
         ],
         ids=["args-dict", "module-name-int"],
     )
+    @pytest.mark.off_protocol("incoming")
     def test_wrong_field_type_gets_error_reply(
         self, streams: Session, field: str, value: Any, problem: str
     ) -> None:

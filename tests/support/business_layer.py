@@ -9,12 +9,17 @@ from collections.abc import AsyncIterator, Coroutine
 from typing import Any, TypeVar
 
 from zentrel_master.business_layer.dev_server import AddinHandler, DevBusinessLayer, KernelSession
+from zentrel_master.business_layer.protocol_check import ProtocolChecker
 
 from .timing import units
 
-__all__ = ["ThreadedBusinessLayer", "Session", "connected_kernel"]
+__all__ = ["Session", "ThreadedBusinessLayer", "connected_kernel", "protocol_checker"]
 
 T = TypeVar("T")
+
+#: Checks every message of every test's Business Layer against the protocol's schemas; the
+#: suite's autouse fixture fails a test whose messages left them (`send_raw` is not checked).
+protocol_checker = ProtocolChecker()
 
 
 class ThreadedBusinessLayer:
@@ -24,7 +29,9 @@ class ThreadedBusinessLayer:
         self.loop = asyncio.new_event_loop()
         self._thread = threading.Thread(target=self.loop.run_forever, name="business-layer")
         self._thread.start()
-        self.server = DevBusinessLayer(addin_handler=addin_handler, kernel_log_level=log_level)
+        self.server = DevBusinessLayer(
+            addin_handler=addin_handler, kernel_log_level=log_level, checker=protocol_checker
+        )
         self.call(self.server.start())
         self.port = self.server.port
 

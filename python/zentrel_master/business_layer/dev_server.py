@@ -4,7 +4,9 @@ Serves the kernel endpoint "/ws/kernel/<workbook id>" on 127.0.0.1, launches one
 per workbook through the launcher, reassembles the kernel's chunk series, can send chunk series of
 its own, answers "sys_request" payloads through a pluggable add-in handler, answers
 "request_module_sync" with the module it holds for the workbook and shuts kernels down with
-"shutdown". Run it alone with `python -m zentrel_master.business_layer.dev_server WORKBOOK_ID`.
+"shutdown". Given a `ProtocolChecker`, it validates every message in both directions against the
+protocol's schemas (frames sent with `send_raw` excepted). Run it alone with
+`python -m zentrel_master.business_layer.dev_server WORKBOOK_ID [--validate]`.
 """
 
 from __future__ import annotations
@@ -20,6 +22,8 @@ from typing import Any
 
 import websockets
 from websockets.asyncio.server import Server, ServerConnection
+
+from .protocol_check import INCOMING, OUTGOING, ProtocolChecker
 
 __all__ = [
     "AddinHandler",
@@ -69,8 +73,10 @@ def chunk_frames(message: dict[str, Any] | str, chunk_size: int = CHUNK_SIZE) ->
 class KernelSession:
     """One workbook's kernel: its process, its connection and what it has sent."""
 
-    def __init__(self, workbook_id: str) -> None:
+    def __init__(self, workbook_id: str, checker: ProtocolChecker | None = None) -> None:
         self.workbook_id = workbook_id
+        #: Validates what `send` and `send_chunked` send (None: nothing is checked).
+        self.checker = checker
         self.process: asyncio.subprocess.Process | None = None
         self.connection: ServerConnection | None = None
         self.connected = asyncio.Event()
@@ -90,6 +96,8 @@ class KernelSession:
 
     async def send(self, message: dict[str, Any]) -> None:
         """Send one message as one frame, keeping the workbook's modules in step with it."""
+        if self.checker is not None:
+            self.checker.check(INCOMING, self.workbook_id, message)
         kind, name, code = message.get("type"), message.get("module_name"), message.get("code")
         if kind == "update_module" and isinstance(name, str) and isinstance(code, str):
             self.modules[name] = code
@@ -98,13 +106,15 @@ class KernelSession:
         await self.send_raw(json.dumps(message))
 
     async def send_raw(self, frame: str | bytes) -> None:
-        """Send one frame exactly as given."""
+        """Send one frame exactly as given, unchecked (for frames malformed on purpose)."""
         await asyncio.wait_for(self.connected.wait(), None)
         assert self.connection is not None
         await self.connection.send(frame)
 
     async def send_chunked(self, message: dict[str, Any] | str, chunk_size: int = CHUNK_SIZE) -> None:
-        """Send `message` as a chunk series, contiguously."""
+        """Send `message` as a chunk series, contiguously (a dict is checked, a text is not)."""
+        if self.checker is not None and isinstance(message, dict):
+            self.checker.check(INCOMING, self.workbook_id, message)
         for frame in chunk_frames(message, chunk_size):
             await self.send_raw(frame)
 
@@ -180,12 +190,15 @@ class DevBusinessLayer:
         addin_handler: AddinHandler | None = None,
         kernel_log_level: str = "INFO",
         python: str = sys.executable,
+        checker: ProtocolChecker | None = None,
     ) -> None:
         self.host = host
         self.requested_port = port
         self.addin_handler: AddinHandler = addin_handler or default_addin_handler
         self.kernel_log_level = kernel_log_level
         self.python = python
+        #: Validates every message in both directions when set (see `ProtocolChecker`).
+        self.checker = checker
         self.sessions: dict[str, KernelSession] = {}
         self._server: Server | None = None
 
@@ -219,7 +232,7 @@ class DevBusinessLayer:
 
     def expect(self, workbook_id: str) -> KernelSession:
         """The session for a kernel started elsewhere (for example in this process)."""
-        return self.sessions.setdefault(workbook_id, KernelSession(workbook_id))
+        return self.sessions.setdefault(workbook_id, KernelSession(workbook_id, self.checker))
 
     async def launch_kernel(
         self, workbook_id: str, timeout: float | None = None, log_level: str | None = None
@@ -275,10 +288,13 @@ class DevBusinessLayer:
             session.closed.set()
 
     async def _on_frame(self, session: KernelSession, frame: str | bytes) -> None:
-        try:
-            message = json.loads(frame)
-        except ValueError:
-            return
+        if self.checker is not None:
+            message = self.checker.check_frame(OUTGOING, session.workbook_id, frame)
+        else:
+            try:
+                message = json.loads(frame)
+            except ValueError:
+                return
         if not isinstance(message, dict):
             return
         if message.get("type") == "chunk":
@@ -286,6 +302,8 @@ class DevBusinessLayer:
             if whole is None:
                 return
             message = whole
+            if self.checker is not None:
+                self.checker.check(OUTGOING, session.workbook_id, message)
         kind = message.get("type")
         if kind == "sys_request":
             asyncio.create_task(self._answer(session, message))
@@ -310,8 +328,9 @@ class DevBusinessLayer:
             pass
 
 
-async def _demo_main(workbook_id: str, port: int) -> None:
-    server = DevBusinessLayer(port=port)
+async def _demo_main(workbook_id: str, port: int, validate: bool) -> None:
+    checker = ProtocolChecker() if validate else None
+    server = DevBusinessLayer(port=port, checker=checker)
     await server.start()
     print(f"Business Layer on ws://127.0.0.1:{server.port}{KERNEL_PATH_PREFIX}{workbook_id}")
     session = await server.launch_kernel(workbook_id, timeout=30)
@@ -319,6 +338,8 @@ async def _demo_main(workbook_id: str, port: int) -> None:
     try:
         while True:
             print(await session.receive())
+            for violation in checker.take() if checker else []:
+                print(f"PROTOCOL VIOLATION: {violation}")
     finally:
         await server.stop()
 
@@ -328,9 +349,12 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("workbook_id")
     parser.add_argument("--port", type=int, default=8000)
+    parser.add_argument(
+        "--validate", action="store_true", help="check every message against the protocol schemas"
+    )
     args = parser.parse_args()
     try:
-        asyncio.run(_demo_main(args.workbook_id, args.port))
+        asyncio.run(_demo_main(args.workbook_id, args.port, args.validate))
     except KeyboardInterrupt:
         pass
 
