@@ -24,7 +24,7 @@ from typing import Any
 from zentrel_master.business_layer.dev_addin import DevAddin, parse_address, render
 from zentrel_master.business_layer.dev_server import DevBusinessLayer, KernelSession
 
-__all__ = ["LiveWorkbook", "main", "open_workbook"]
+__all__ = ["LiveWorkbook", "main", "open_workbook", "show_output"]
 
 ROOT = Path(__file__).resolve().parent.parent
 WORKBOOK_DIR = ROOT / "examples" / "workbook"
@@ -87,15 +87,21 @@ def show_run(code: str, messages: list[dict[str, Any]]) -> None:
     print("   " + paint(">>> ", GREEN) + lines[0])
     for line in lines[1:]:
         print("   " + paint("... ", GREEN) + line)
+    show_output(messages)
+
+
+def show_output(messages: list[dict[str, Any]], prefix: str = "   ",
+                tracebacks: bool = False) -> None:
+    """Print what a run printed, then its value and its error (last line, or the traceback)."""
     printed = "".join(m["content"] for m in messages if m["type"] in ("stdout", "stderr"))
     if printed:
-        print(indent(printed))
+        print(indent(printed, prefix))
     for message in messages:
         if message["type"] == "result_output":
-            print(indent(paint(message["content"].rstrip("\n"), BOLD)))
+            print(indent(paint(message["content"].rstrip("\n"), BOLD), prefix))
         elif message["type"] == "execution_error":
-            last = message["error"]["traceback"].strip().splitlines()[-1]
-            print(indent(paint(last, RED)))
+            text = message["error"]["traceback"].strip()
+            print(indent(paint(text if tracebacks else text.splitlines()[-1], RED), prefix))
 
 
 @asynccontextmanager
@@ -221,7 +227,8 @@ async def _tour_steps(live: LiveWorkbook) -> None:
         print("   $ python -m zentrel_master.business_layer.requirement_solver_cli --index "
               "examples/package_index --ignore-installed 'requests[socks]==2.31.0' "
               "botocore==1.34.0")
-        done = await asyncio.to_thread(subprocess.run, command, capture_output=True, text=True)
+        done = await asyncio.to_thread(subprocess.run, command, capture_output=True, text=True,
+                                         check=False)
         print(indent(done.stdout.rstrip() or done.stderr.rstrip()))
 
     with step(10, "The workbook saved as JSON"):
