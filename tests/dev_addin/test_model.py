@@ -181,9 +181,14 @@ class TestWorkbookFile:
 
     @pytest.mark.parametrize(
         "data",
-        [[], {"sheets": {}}, {"sheets": [{"cells": {}}]}, {"sheets": [{"name": "A"}],
-                                                            "events": [{"sheet": "A"}]}],
-        ids=["not-a-map", "sheets-not-a-list", "sheet-without-name", "binding-without-module"],
+        [[], {"sheets": {}}, {"sheets": [{"cells": {}}]},
+         {"sheets": [{"name": "A"}], "events": [{"sheet": "A"}]},
+         {"sheets": [{"name": "A", "cells": {"A0": 1}}]},
+         {"sheets": [{"name": "A", "cells": [1]}]},
+         {"sheets": [{"name": "A", "cells": {"A1": [1]}}]},
+         {"sheets": [{"name": "A"}], "activeSheet": "B"}],
+        ids=["not-a-map", "sheets-not-a-list", "sheet-without-name", "binding-without-module",
+             "bad-address", "cells-not-a-map", "list-in-a-cell", "unknown-active-sheet"],
     )
     def test_malformed_file_is_refused_with_a_reason(self, data: Any) -> None:
         with pytest.raises(WorkbookError):
@@ -278,8 +283,15 @@ class TestProxyRequests:
         get_range = request(addin, "GET", ws, "getRange")["result"]["value"]
         rng = call(addin, get_range, text("A1:B2"))["result"]["value"]
         one_row = {"type": "Array", "id": 7, "value": [{"type": "Array", "id": 8, "value": []}]}
-        refused = request(addin, "SET", rng, "values", value=one_row)
-        assert "doesn't match the size or dimensions" in refused["error"]["message"]
+        flat = {"type": "Array", "id": 9, "value": [{"type": "Int", "value": 1}] * 2}
+        for wrong in (one_row, flat):
+            refused = request(addin, "SET", rng, "values", value=wrong)
+            assert "doesn't match the size or dimensions" in refused["error"]["message"]
+        nested = {"type": "Array", "id": 10, "value": [
+            {"type": "Array", "id": 11, "value": [{"type": "Int", "value": 1}, one_row]}] * 2}
+        refused = request(addin, "SET", rng, "values", value=nested)
+        assert refused["error"]["message"] == "A cell holds a number, a text or a boolean"
+        assert addin.workbook.active.cells == {}  # nothing of a refused write is kept
         column = call(addin, get_range, text("A:A"))["result"]["value"]
         assert "reads at most" in request(addin, "GET", column, "values")["error"]["message"]
         assert request(addin, "GET", column, "address")["result"]["value"] == "Sheet1!A:A"

@@ -146,7 +146,9 @@ class DevAddin:
             if not isinstance(target, OfficeObject):
                 raise OfficeError(f"{name} is not modelled on arrays and maps")
             return to_wire(target.get_member(name), self.table)
-        if method == "GETITEM" and isinstance(target, OfficeObject):
+        if method == "GETITEM":
+            if not isinstance(target, OfficeObject):
+                raise OfficeError("Items of arrays and maps are read where they were returned")
             return to_wire(target.get_item(name), self.table)
         if method == "SET" and isinstance(target, OfficeObject):
             target.set_member(name, from_wire(payload.get("value"), self.table))
@@ -442,7 +444,7 @@ class DevAddin:
 
     def edit(self, address: str, value: Any) -> None:
         """Type `value` (a constant or "=formula") into every cell of `address`, as in the grid;
-        recalculation and events follow (await `settled`)."""
+        recalculation and events follow (await `settled`). Call it on the add-in's loop."""
         sheet_name, rect = parse_address(address)
         sheet = self.workbook.sheet(sheet_name)
         self.workbook.write(sheet, rect, [[value] * rect.columns for _ in range(rect.rows)])

@@ -156,17 +156,20 @@ class Workbook:
     def write(self, sheet: Worksheet, rect: Rect, rows: list[list[Any]]) -> None:
         """Write constants and formulas (text starting with "="); None leaves a cell alone."""
         _check_size(rect)
-        if len(rows) != rect.rows or any(len(row) != rect.columns for row in rows):
+        if len(rows) != rect.rows or any(
+            not isinstance(row, list) or len(row) != rect.columns for row in rows
+        ):
             raise WorkbookError(
                 "The number of rows or columns in the input array doesn't match the size or "
                 "dimensions of the range."
             )
+        # Checked before anything is written: a refused write leaves every cell as it was.
+        if any(isinstance(entry, (list, dict)) for row in rows for entry in row):
+            raise WorkbookError("A cell holds a number, a text or a boolean")
         for r, row in enumerate(rows):
             for c, entry in enumerate(row):
                 if entry is None:
                     continue
-                if isinstance(entry, (list, dict)):
-                    raise WorkbookError("A cell holds a number, a text or a boolean")
                 cell = sheet.cell(rect.top + r, rect.left + c)
                 if isinstance(entry, str) and entry.startswith("=") and len(entry) > 1:
                     cell.formula = entry
@@ -246,8 +249,14 @@ class Workbook:
             if not isinstance(entry, dict) or not isinstance(entry.get("name"), str):
                 raise WorkbookError("Each sheet needs a 'name'")
             sheet = book.add_sheet(entry["name"])
-            for address, content in (entry.get("cells") or {}).items():
-                _, rect = parse_address(address)
+            cells = entry.get("cells") or {}
+            if not isinstance(cells, dict):
+                raise WorkbookError(f"The cells of sheet {entry['name']!r} are not a map")
+            for address, content in cells.items():
+                try:
+                    _, rect = parse_address(address)
+                except ValueError as error:
+                    raise WorkbookError(f"Sheet {entry['name']!r}: {error}") from None
                 if isinstance(content, dict):
                     book.write(sheet, rect, [[content.get("value")] * rect.columns] * rect.rows)
                     book.set_format(
