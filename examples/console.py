@@ -35,6 +35,7 @@ Console commands:
     :sheets                 list the sheets
     :edit ADDRESS VALUE     type VALUE (or =formula) into cells, as in the grid
     :error ADDRESS          the text behind an error value
+    :bind SHEET MODULE.FN   call MODULE.FN(event) when cells of SHEET change
     :save PATH | :load PATH the workbook as a JSON file
     :help                   this text
 Ctrl-D (or :quit) leaves."""
@@ -91,6 +92,9 @@ def command(backend: Backend, line: str) -> bool:
             pass
         backend.on_loop(lambda: addin.edit(args[0], value))
         backend.call(addin.settled(TIMEOUT), TIMEOUT * 2)
+    elif name == "bind" and len(args) == 2 and "." in args[1]:
+        module, _, function = args[1].rpartition(".")
+        backend.on_loop(lambda: addin.workbook.bind_event(args[0], module, function))
     elif name == "error" and len(args) == 1:
         print("  " + str(backend.on_loop(lambda: addin.error_text(args[0]))))
     elif name == "save" and len(args) == 1:

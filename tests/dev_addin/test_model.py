@@ -148,6 +148,20 @@ class TestRecalculation:
         assert addin.workbook.sheet(None).value(0, 0).code == "#VALUE!"
         assert addin.error_text("A1") == "No kernel is attached"
 
+    def test_unreachable_kernel_gives_value_errors_and_no_stream(self) -> None:
+        class Closed:
+            workbook_id = "wb"
+
+            async def send(self, message: dict[str, Any]) -> None:
+                raise ConnectionError("closed")
+
+        addin = DevAddin()
+        addin.attach(Closed())
+        edits(addin, ("A1", "=m.f(1)"), ("B1", "=STREAM(m.g())"))
+        assert addin.error_text("A1") == "No answer from the kernel (ConnectionError)"
+        assert addin.error_text("B1") == "The kernel cannot be reached (ConnectionError)"
+        assert addin.active_streams() == {}
+
     def test_syntax_error_is_kept_as_name_error(self) -> None:
         addin = DevAddin()
         edits(addin, ("A1", "=1+"))

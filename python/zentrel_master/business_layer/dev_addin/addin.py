@@ -10,6 +10,8 @@ from collections.abc import Iterable
 from pathlib import Path
 from typing import Any, Protocol
 
+from zentrel_master.logging_config import get_logger
+
 from .addresses import Rect, format_address, parse_address
 from .formulas import CellError, Reader, Ref, evaluate
 from .office import (
@@ -27,6 +29,8 @@ from .office import (
 from .workbook import GETTING_DATA, MAX_CELLS, Change, Workbook, Worksheet
 
 __all__ = ["DevAddin", "KernelLink"]
+
+_log = get_logger(__name__)
 
 #: A cell on a sheet: (worksheet, row, column).
 CellKey = tuple[Worksheet, int, int]
@@ -188,7 +192,7 @@ class DevAddin:
         try:
             await self.kernel.send(message)
             return await asyncio.wait_for(future, self.timeout)
-        except (TimeoutError, OSError) as error:
+        except Exception as error:  # noqa: BLE001 - a time-out or a closed connection
             text = f"No answer from the kernel ({type(error).__name__})"
             return {"status": "error", "success": False, "error": text}
         finally:
@@ -224,7 +228,12 @@ class DevAddin:
             coroutine.close()  # no loop yet (a file being loaded): `calculate` catches up
             return
         self._tasks.add(task)
-        task.add_done_callback(self._tasks.discard)
+        task.add_done_callback(self._finished)
+
+    def _finished(self, task: asyncio.Task[None]) -> None:
+        self._tasks.discard(task)
+        if not task.cancelled() and task.exception() is not None:
+            _log.error("Development add-in: background work failed", exc_info=task.exception())
 
     async def _after_edit(self, sheet: Worksheet, rect: Rect, fire: bool) -> None:
         for key in [k for k in self._cell_streams if k[0] is sheet and rect.contains(k[1], k[2])]:
@@ -362,7 +371,7 @@ class DevAddin:
         self._streams[request_id] = key
         self._cell_streams[key] = request_id
         self.workbook.set_result(sheet, row, column, GETTING_DATA)
-        await self.kernel.send({
+        message = {
             "type": "execute_streaming_function",
             "request_id": request_id,
             "module_name": module,
@@ -370,7 +379,14 @@ class DevAddin:
             "args": [to_wire(arg, self.table) for arg in args],
             "workbook_id": self.kernel.workbook_id,
             "source": "addin",
-        })
+        }
+        try:
+            await self.kernel.send(message)
+        except Exception as error:  # noqa: BLE001 - a closed connection
+            self._streams.pop(request_id, None)
+            self._cell_streams.pop(key, None)
+            text = f"The kernel cannot be reached ({type(error).__name__})"
+            self.workbook.set_result(sheet, row, column, CellError("#VALUE!", text))
 
     async def _cancel_stream(self, key: CellKey) -> None:
         request_id = self._cell_streams.pop(key, None)

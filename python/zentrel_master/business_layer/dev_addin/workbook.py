@@ -147,6 +147,11 @@ class Workbook:
         sheet.name = name
         self.notify(Change(name, None, "sheets"))
 
+    def bind_event(self, sheet: str, module: str, function: str) -> None:
+        """Call `module.function(event)` ("event_execution") when cells of `sheet` change."""
+        self.event_bindings.append({"sheet": self.sheet(sheet).name, "event": "onChanged",
+                                    "module": module, "function": function})
+
     def activate(self, sheet: Worksheet) -> None:
         self.active = sheet
         self.notify(Change(sheet.name, None, "sheets"))
