@@ -162,6 +162,35 @@ class TestRecalculation:
         assert addin.error_text("B1") == "The kernel cannot be reached (ConnectionError)"
         assert addin.active_streams() == {}
 
+    def test_stream_value_in_flight_never_replaces_what_was_typed(self) -> None:
+        class Recorder:
+            workbook_id = "wb"
+
+            def __init__(self) -> None:
+                self.sent: list[dict[str, Any]] = []
+
+            async def send(self, message: dict[str, Any]) -> None:
+                self.sent.append(message)
+
+        addin, kernel = DevAddin(), Recorder()
+        addin.attach(kernel)
+
+        async def run() -> None:
+            addin.edit("B1", "=STREAM(m.g())")
+            await addin.settled(5)
+            [request_id] = addin.active_streams()
+            addin.edit("B1", "typed")
+            addin.observe({"type": "streaming_function_result", "request_id": request_id,
+                           "result": {"type": "Int", "value": 5, "isSpec": False},
+                           "done": False})
+            await addin.settled(5)
+            assert kernel.sent[-1] == {"type": "cancel_streaming_function",
+                                       "request_id": request_id}
+
+        asyncio.run(run())
+        assert addin.workbook.active.value(0, 1) == "typed"
+        assert addin.active_streams() == {}
+
     def test_syntax_error_is_kept_as_name_error(self) -> None:
         addin = DevAddin()
         edits(addin, ("A1", "=1+"))

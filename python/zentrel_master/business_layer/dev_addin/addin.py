@@ -90,7 +90,7 @@ class DevAddin:
         Await `calculate` afterwards to compute its formulas."""
         workbook = Workbook.load(path)
         for key in list(self._cell_streams):
-            self._spawn(self._cancel_stream(key))
+            self._spawn(self._send_cancel(self._forget_stream(key)))
         self._unsubscribe()
         self.workbook = workbook
         self._unsubscribe = workbook.subscribe(self._on_change)
@@ -217,9 +217,13 @@ class DevAddin:
         if change.kind != "edit" or change.rect is None:
             return
         sheet = self.workbook.sheet(change.sheet)
+        # Streams of overwritten cells are forgotten at once, so that a value already on its
+        # way cannot replace what was just written.
+        ended = [self._forget_stream(key) for key in list(self._cell_streams)
+                 if key[0] is sheet and change.rect.contains(key[1], key[2])]
         # What handlers write does not fire events again: a handler that writes to the sheet
         # it watches would otherwise call itself forever.
-        self._spawn(self._after_edit(sheet, change.rect, fire=not self._dispatching))
+        self._spawn(self._after_edit(sheet, change.rect, ended, fire=not self._dispatching))
 
     def _spawn(self, coroutine: Any) -> None:
         try:
@@ -235,9 +239,10 @@ class DevAddin:
         if not task.cancelled() and task.exception() is not None:
             _log.error("Development add-in: background work failed", exc_info=task.exception())
 
-    async def _after_edit(self, sheet: Worksheet, rect: Rect, fire: bool) -> None:
-        for key in [k for k in self._cell_streams if k[0] is sheet and rect.contains(k[1], k[2])]:
-            await self._cancel_stream(key)
+    async def _after_edit(self, sheet: Worksheet, rect: Rect, ended: list[str | None],
+                          fire: bool) -> None:
+        for request_id in ended:
+            await self._send_cancel(request_id)
         await self._recalculate([(sheet, rect)], edited=True)
         if fire:
             await self._fire_changed(sheet, rect)
@@ -248,9 +253,7 @@ class DevAddin:
             task.cancel()
         await asyncio.gather(*self._tasks, return_exceptions=True)
         for key in list(self._cell_streams):
-            # A closed connection has ended the streams already.
-            with contextlib.suppress(Exception):
-                await self._cancel_stream(key)
+            await self._send_cancel(self._forget_stream(key))
 
     async def calculate(self) -> None:
         """Compute every formula of the workbook (after loading a file)."""
@@ -358,7 +361,7 @@ class DevAddin:
     # -- streaming cells ------------------------------------------------------------------
 
     async def _start_stream(self, key: CellKey, call: Any, reader: _CellReader) -> None:
-        await self._cancel_stream(key)
+        await self._send_cancel(self._forget_stream(key))
         sheet, row, column = key
         args = [await evaluate(arg, reader, as_argument=True) for arg in call.args]
         failed = next((a for a in args if isinstance(a, CellError)), None)
@@ -388,13 +391,19 @@ class DevAddin:
             text = f"The kernel cannot be reached ({type(error).__name__})"
             self.workbook.set_result(sheet, row, column, CellError("#VALUE!", text))
 
-    async def _cancel_stream(self, key: CellKey) -> None:
+    def _forget_stream(self, key: CellKey) -> str | None:
+        """Detach the cell's stream (its later values are dropped); its request id, if any."""
         request_id = self._cell_streams.pop(key, None)
-        if request_id is None:
-            return
-        self._streams.pop(request_id, None)
-        if self.kernel is not None:
-            await self.kernel.send({"type": "cancel_streaming_function", "request_id": request_id})
+        if request_id is not None:
+            self._streams.pop(request_id, None)
+        return request_id
+
+    async def _send_cancel(self, request_id: str | None) -> None:
+        if request_id is not None and self.kernel is not None:
+            # A closed connection has ended the stream already.
+            with contextlib.suppress(Exception):
+                await self.kernel.send(
+                    {"type": "cancel_streaming_function", "request_id": request_id})
 
     def active_streams(self) -> dict[str, str]:
         """Running streams: request id -> the address of their cell."""
