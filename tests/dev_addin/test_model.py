@@ -126,6 +126,18 @@ def edits(addin: DevAddin, *steps: tuple[str, Any]) -> None:
     asyncio.run(run())
 
 
+class Recorder:
+    """The kernel's end of the connection, keeping what the add-in sends."""
+
+    workbook_id = "wb"
+
+    def __init__(self) -> None:
+        self.sent: list[dict[str, Any]] = []
+
+    async def send(self, message: dict[str, Any]) -> None:
+        self.sent.append(message)
+
+
 class TestRecalculation:
     def test_chain_across_sheets_follows_its_inputs(self) -> None:
         addin = DevAddin()
@@ -163,15 +175,6 @@ class TestRecalculation:
         assert addin.active_streams() == {}
 
     def test_stream_value_in_flight_never_replaces_what_was_typed(self) -> None:
-        class Recorder:
-            workbook_id = "wb"
-
-            def __init__(self) -> None:
-                self.sent: list[dict[str, Any]] = []
-
-            async def send(self, message: dict[str, Any]) -> None:
-                self.sent.append(message)
-
         addin, kernel = DevAddin(), Recorder()
         addin.attach(kernel)
 
@@ -190,6 +193,23 @@ class TestRecalculation:
         asyncio.run(run())
         assert addin.workbook.active.value(0, 1) == "typed"
         assert addin.active_streams() == {}
+
+    def test_late_function_result_never_replaces_what_was_typed(self) -> None:
+        addin, kernel = DevAddin(), Recorder()
+        addin.attach(kernel)
+
+        async def run() -> None:
+            addin.edit("A1", "=m.slow()")
+            while not kernel.sent:
+                await asyncio.sleep(0)
+            addin.edit("A1", "typed")
+            addin.observe({"type": "function_execution_result", "status": "success",
+                           "request_id": kernel.sent[0]["request_id"],
+                           "result": {"type": "Int", "value": 5, "isSpec": False}})
+            await addin.settled(5)
+
+        asyncio.run(run())
+        assert addin.workbook.active.value(0, 0) == "typed"
 
     def test_syntax_error_is_kept_as_name_error(self) -> None:
         addin = DevAddin()

@@ -13,7 +13,7 @@ from typing import Any, Protocol
 from zentrel_master.logging_config import get_logger
 
 from .addresses import Rect, format_address, parse_address
-from .formulas import CellError, Reader, Ref, evaluate
+from .formulas import CellError, Formula, Reader, Ref, evaluate
 from .office import (
     BoundMethod,
     CallableRef,
@@ -277,17 +277,19 @@ class DevAddin:
             for key in self._ordered(self._dirty(seeds, edited)):
                 sheet, row, column = key
                 cell = sheet.cells.get((row, column))
-                if cell is None or cell.parsed is None:
+                formula = None if cell is None else cell.parsed
+                if formula is None:
                     continue
                 if isinstance(cell.value, CellError) and cell.value.code == "#CALC!":
                     continue
                 reader = _CellReader(self, sheet)
-                if cell.parsed.stream is not None:
-                    await self._start_stream(key, cell.parsed.stream, reader)
-                else:
-                    value = await evaluate(cell.parsed.tree, reader)
-                    if sheet.cells.get((row, column)) is cell:
-                        self.workbook.set_result(sheet, row, column, value)
+                if formula.stream is not None:
+                    await self._start_stream(key, formula, reader)
+                    continue
+                value = await evaluate(formula.tree, reader)
+                # Something written into the cell while its value was computed wins.
+                if sheet.cells.get((row, column)) is cell and cell.parsed is formula:
+                    self.workbook.set_result(sheet, row, column, value)
 
     def _dirty(self, seeds: list[tuple[Worksheet, Rect]], edited: bool) -> set[CellKey]:
         """Formula cells to compute: those written (when `edited`) and every cell that reads
@@ -360,10 +362,15 @@ class DevAddin:
 
     # -- streaming cells ------------------------------------------------------------------
 
-    async def _start_stream(self, key: CellKey, call: Any, reader: _CellReader) -> None:
+    async def _start_stream(self, key: CellKey, formula: Formula, reader: _CellReader) -> None:
         await self._send_cancel(self._forget_stream(key))
         sheet, row, column = key
+        call = formula.stream
+        assert call is not None
         args = [await evaluate(arg, reader, as_argument=True) for arg in call.args]
+        cell = sheet.cells.get((row, column))
+        if cell is None or cell.parsed is not formula:
+            return  # rewritten while the arguments were computed
         failed = next((a for a in args if isinstance(a, CellError)), None)
         if failed is not None or self.kernel is None:
             self.workbook.set_result(
