@@ -354,6 +354,9 @@ class TestProxyRequests:
             {"type": "Array", "id": 11, "value": [{"type": "Int", "value": 1}, one_row]}] * 2}
         refused = request(addin, "SET", rng, "values", value=nested)
         assert refused["error"]["message"] == "A cell holds a number, a text or a boolean"
+        function = {"type": "Python_Function", "value": "pyfunc_1", "isSpec": True}
+        refused = request(addin, "SET", rng, "values", value=function)
+        assert refused["error"]["message"] == "A cell holds a number, a text or a boolean"
         assert addin.workbook.active.cells == {}  # nothing of a refused write is kept
         column = call(addin, get_range, text("A:A"))["result"]["value"]
         assert "reads at most" in request(addin, "GET", column, "values")["error"]["message"]

@@ -29,6 +29,10 @@ MAX_CELLS = 100_000
 GETTING_DATA = CellError("#GETTING_DATA", "Waiting for the first value of the stream")
 
 
+#: What a cell can hold (None in a write leaves the cell as it is).
+_CELL_TYPES = (type(None), bool, int, float, str)
+
+
 class WorkbookError(ValueError):
     """A request the workbook refuses (unknown sheet, wrong shape, range too large)."""
 
@@ -169,7 +173,7 @@ class Workbook:
                 "dimensions of the range."
             )
         # Checked before anything is written: a refused write leaves every cell as it was.
-        if any(isinstance(entry, (list, dict)) for row in rows for entry in row):
+        if any(not isinstance(entry, _CELL_TYPES) for row in rows for entry in row):
             raise WorkbookError("A cell holds a number, a text or a boolean")
         for r, row in enumerate(rows):
             for c, entry in enumerate(row):
