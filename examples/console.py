@@ -33,7 +33,7 @@ Python runs in the workbook's kernel: try
 Console commands:
     :sheet [NAME] [RANGE]   show a sheet (default: the active one, its used range)
     :sheets                 list the sheets
-    :edit ADDRESS VALUE     type VALUE (or =formula) into cells, as in the grid
+    :edit ADDRESS VALUE     type VALUE into cells, as in the grid ("=m.f(A1, 2)" in quotes)
     :error ADDRESS          the text behind an error value
     :bind SHEET MODULE.FN   call MODULE.FN(event) when cells of SHEET change
     :save PATH | :load PATH the workbook as a JSON file
@@ -153,6 +153,8 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("book", nargs="?", type=Path, default=BOOK)
     book = parser.parse_args().book
+    if not book.is_file():
+        parser.error(f"no workbook file {book}")
     try:
         import readline
 

@@ -146,6 +146,17 @@ class TestRecalculation:
               ("A1", 5), ("A2", 1))
         assert values(addin.workbook, "Out", "B1:C1") == [[10, 16]]
 
+    def test_each_dependent_is_computed_once_after_its_inputs(self) -> None:
+        addin = DevAddin()
+        # Each cell reads the ones to its right: sheet order is the reverse of the needed one.
+        edits(addin, ("A1", "=D1+C1+B1"), ("B1", "=D1+C1"), ("C1", "=E1+D1"), ("D1", "=E1*2"))
+        computed: list[str] = []
+        addin.workbook.subscribe(lambda change: change.kind == "calc"
+                                 and computed.append(format_address(change.rect)))
+        edits(addin, ("E1", 1))
+        assert computed == ["D1", "C1", "B1", "A1"]
+        assert values(addin.workbook, "Sheet1", "A1:D1") == [[10, 5, 3, 2]]
+
     def test_cell_on_a_cycle_shows_calc_error_and_recovers(self) -> None:
         addin = DevAddin()
         edits(addin, ("A1", "=B1+1"), ("B1", "=A1+1"), ("C1", "=7"))
