@@ -340,6 +340,16 @@ class TestProxyRequests:
         answer = asyncio.run(DevAddin().answer({"requestId": "r", **payload}))
         assert answer == {"requestId": "r", "ok": False, "error": {"message": message}}
 
+    def test_arrays_handed_out_answer_length_only(self) -> None:
+        addin = DevAddin()
+        sheets = request(addin, "GET", 0, "workbook")["result"]["value"]
+        sheets = request(addin, "GET", sheets, "worksheets")["result"]["value"]
+        items = request(addin, "GET", sheets, "items")["result"]
+        assert [w["type"] for w in items["value"]] == ["Worksheet"]
+        assert request(addin, "GET", items["id"], "length")["result"]["value"] == 1
+        refused = request(addin, "SET", items["id"], "length", value=text("x"))
+        assert refused["error"]["message"] == "SET length is not modelled on arrays and maps"
+
     def test_released_ids_are_refused_but_roots_stay(self) -> None:
         addin = DevAddin()
         workbook = request(addin, "GET", 0, "workbook")["result"]["value"]

@@ -35,12 +35,8 @@ _log = get_logger(__name__)
 #: A cell on a sheet: (worksheet, row, column).
 CellKey = tuple[Worksheet, int, int]
 
-#: Replies that end a call the add-in made, by the type of the call.
-_FINAL = {
-    "custom_function_call": "function_execution_result",
-    "event_execution": "event_execution_result",
-    "python_function_call": "python_function_result",
-}
+#: The replies that end the add-in's calls: custom functions, event handlers, callables.
+_FINAL = {"function_execution_result", "event_execution_result", "python_function_result"}
 
 
 class KernelLink(Protocol):
@@ -121,7 +117,9 @@ class DevAddin:
         """See one message of the kernel: replies to the add-in's calls, stream values, notices."""
         kind = message.get("type")
         request_id = message.get("request_id")
-        if kind in _FINAL.values() and request_id in self._waiting:
+        if not isinstance(request_id, str):
+            request_id = None
+        if kind in _FINAL and request_id in self._waiting:
             future = self._waiting.pop(request_id)
             if not future.done():
                 future.set_result(message)
@@ -142,19 +140,15 @@ class DevAddin:
             return None
         if method in ("GET", "SET", "GETITEM") and not isinstance(name, str):
             raise OfficeError(f"{method} needs a member name")
-        if not isinstance(target, (OfficeObject, list, dict)):
-            raise OfficeError(f"Object {payload.get('caller')} has no members")
-        if method == "GET":
-            if isinstance(target, list) and name == "length":
+        if not isinstance(target, OfficeObject):  # an array or map handed out earlier
+            if method == "GET" and name == "length" and isinstance(target, list):
                 return to_wire(len(target), self.table)
-            if not isinstance(target, OfficeObject):
-                raise OfficeError(f"{name} is not modelled on arrays and maps")
+            raise OfficeError(f"{method} {name} is not modelled on arrays and maps")
+        if method == "GET":
             return to_wire(target.get_member(name), self.table)
         if method == "GETITEM":
-            if not isinstance(target, OfficeObject):
-                raise OfficeError("Items of arrays and maps are read where they were returned")
             return to_wire(target.get_item(name), self.table)
-        if method == "SET" and isinstance(target, OfficeObject):
+        if method == "SET":
             target.set_member(name, from_wire(payload.get("value"), self.table))
             return None
         if method == "CALL":
