@@ -222,6 +222,29 @@ class TestRecalculation:
         asyncio.run(run())
         assert addin.workbook.active.value(0, 0) == "typed"
 
+    def test_malformed_results_become_error_values(self) -> None:
+        addin, kernel = DevAddin(), Recorder()
+        addin.attach(kernel)
+        broken = {"type": "Array", "value": 5, "isSpec": False}
+
+        async def run() -> None:
+            addin.edit("A1", "=m.f()")
+            addin.edit("B1", "=STREAM(m.g())")
+            while not kernel.sent:
+                await asyncio.sleep(0)
+            addin.observe({"type": "function_execution_result", "status": "success",
+                           "request_id": kernel.sent[0]["request_id"], "result": broken})
+            while len(kernel.sent) < 2:  # recalculations run one after the other
+                await asyncio.sleep(0)
+            stream = kernel.sent[1]
+            addin.observe({"type": "streaming_function_result", "done": False,
+                           "request_id": stream["request_id"], "result": broken})
+            await addin.settled(5)
+
+        asyncio.run(run())
+        for address in ("A1", "B1"):
+            assert addin.error_text(address) == "TypeError: 'int' object is not iterable"
+
     def test_syntax_error_is_kept_as_name_error(self) -> None:
         addin = DevAddin()
         edits(addin, ("A1", "=1+"))

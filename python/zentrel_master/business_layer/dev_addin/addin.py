@@ -122,7 +122,7 @@ class DevAddin:
         if kind in _FINAL and request_id in self._waiting:
             future = self._waiting.pop(request_id)
             if not future.done():
-                future.set_result(message)
+                future.set_result(message)  # decoded by the caller, which guards it
         elif kind == "streaming_function_result" and request_id in self._streams:
             self._on_stream_value(request_id, message)
         elif kind == "set_enable_events":
@@ -201,9 +201,12 @@ class DevAddin:
             "args": [to_wire(arg, self.table) for arg in args],
             "source": "addin",
         })
-        if reply.get("status") == "success":
+        if reply.get("status") != "success":
+            return CellError("#VALUE!", _error_text(reply.get("error")))
+        try:
             return _cell_value(from_wire(reply.get("result"), self.table))
-        return CellError("#VALUE!", _error_text(reply.get("error")))
+        except Exception as error:  # noqa: BLE001 - a malformed result is the cell's error
+            return CellError("#VALUE!", f"{type(error).__name__}: {error}")
 
     # -- recalculation --------------------------------------------------------------------
 
@@ -424,8 +427,8 @@ class DevAddin:
         else:
             try:
                 value = _cell_value(from_wire(message.get("result"), self.table))
-            except OfficeError as error:
-                value = CellError("#VALUE!", str(error))
+            except Exception as error:  # noqa: BLE001 - a malformed value is the cell's error
+                value = CellError("#VALUE!", f"{type(error).__name__}: {error}")
         self.workbook.set_result(sheet, row, column, value)
         self._spawn(self._recalculate([(sheet, Rect(row, column, row, column))], edited=False))
 
