@@ -21,6 +21,7 @@ from zentrel_master.business_layer.dev_addin import (
 )
 from zentrel_master.business_layer.dev_addin.formulas import Reader, evaluate
 from zentrel_master.business_layer.dev_addin.office import WorksheetObject
+from zentrel_master.business_layer.dev_addin.workbook import Cell, display_text
 
 WHOLE_ROWS = 1_048_576
 
@@ -84,6 +85,10 @@ class Cells(Reader):
         ("=pkg.mod.fn(A1, A1:B2)", "pkg.mod|fn|[2, [[1, 'x'], [None, 3]]]"),
         ("=m.f(1/0)", CellError("#DIV/0!", "Division by zero")),  # errors never reach Python
         ("=SUM(1, 1/0)", CellError("#DIV/0!", "Division by zero")),
+        ("=ROUND(2.5)", 3),  # halves away from zero, not to even
+        ("=ROUND(-0.5)", -1),
+        ("=ROUND(2.675, 2)", 2.68),  # on the decimal digits, not the binary value
+        ("=ROUND(1250, -2)", 1300),
     ],
 )
 def test_formulas_evaluate(formula: str, value: Any) -> None:
@@ -290,6 +295,19 @@ class TestWorkbookFile:
     def test_malformed_file_is_refused_with_a_reason(self, data: Any) -> None:
         with pytest.raises(WorkbookError):
             Workbook.from_json(data)
+
+    @pytest.mark.parametrize(
+        "fmt, value, text",
+        [("General", 1234.5, "1234.5"), ("0", 2.5, "3"), ("0.00", 2.675, "2.68"),
+         ("0.00", 2, "2.00"), ("0", -2.5, "-3"),
+         ("#,##0", 1234567.8, "1,234,568"), ("#,##0.0", -1234.56, "-1,234.6"),
+         ("0%", 0.125, "13%"), ("0.00%", 0.035, "3.50%"), ("@", 3.5, "3.5"),
+         ("yyyy-mm-dd", 45000, "45000"), ("0.00", "text", "text"), ("0", True, "TRUE")],
+    )
+    def test_number_formats_in_text(self, fmt: str, value: Any, text: str) -> None:
+        cell = Cell()
+        cell.value, cell.number_format = value, fmt
+        assert display_text(cell) == text
 
     def test_grid_shows_formats_and_errors(self) -> None:
         book = Workbook()

@@ -494,7 +494,8 @@ class RangeFill(RangeFormat):
 
     @color.setter
     def color(self, value: Any) -> None:
-        _checked(lambda: self.book.set_format(self.owner.sheet, self.owner.rect, fill=str(value)))
+        fill = None if value is None else str(value)
+        _checked(lambda: self.book.set_format(self.owner.sheet, self.owner.rect, fill=fill))
 
     def clear(self) -> None:
         _checked(lambda: self.book.set_format(self.owner.sheet, self.owner.rect, fill=None))

@@ -3,13 +3,14 @@
 from __future__ import annotations
 
 import json
+import re
 from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any
 
 from .addresses import Rect, column_letters, format_address, parse_address
-from .formulas import CellError, Formula, FormulaError, parse_formula
+from .formulas import CellError, Formula, FormulaError, parse_formula, round_half_up
 
 __all__ = [
     "MAX_CELLS",
@@ -28,6 +29,9 @@ MAX_CELLS = 100_000
 #: Shown while a streaming cell waits for its first value.
 GETTING_DATA = CellError("#GETTING_DATA", "Waiting for the first value of the stream")
 
+
+#: The number formats `display_text` applies: digits, grouping, decimals, percent ("#,##0.00%").
+_NUMBER_FORMAT = re.compile(r"[#,0]*0(?:\.0+)?%?")
 
 #: What a cell can hold (None in a write leaves the cell as it is).
 _CELL_TYPES = (type(None), bool, int, float, str)
@@ -313,16 +317,17 @@ def display_text(cell: Cell | None) -> str:
     value = cell.value
     if isinstance(value, bool):
         return "TRUE" if value else "FALSE"
-    if not isinstance(value, (int, float)) or cell.number_format == "General":
+    fmt = cell.number_format
+    if not isinstance(value, (int, float)) or not _NUMBER_FORMAT.fullmatch(fmt):
+        # General, and the formats not modelled here (dates, text, sections)
         if isinstance(value, float):
             return f"{value:.10g}"
         return str(value)
-    fmt = cell.number_format
     decimals = len(fmt.split(".")[1].rstrip("%")) if "." in fmt else 0
     grouping = "," if "," in fmt else ""
     if fmt.endswith("%"):
-        return f"{value * 100:{grouping}.{decimals}f}%"
-    return f"{value:{grouping}.{decimals}f}"
+        return f"{round_half_up(value * 100, decimals):{grouping}.{decimals}f}%"
+    return f"{round_half_up(value, decimals):{grouping}.{decimals}f}"
 
 
 def render(sheet: Worksheet, rect: Rect | None = None, width: int = 12) -> str:
