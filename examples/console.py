@@ -18,7 +18,7 @@ from collections.abc import Coroutine
 from pathlib import Path
 from typing import Any, TypeVar
 
-from demo import BOOK, ROOT, TIMEOUT, LiveWorkbook, open_workbook, show_output
+from demo import BOOK, DIM, ROOT, TIMEOUT, LiveWorkbook, open_workbook, paint, show_output
 from zentrel_master.business_layer.dev_addin import parse_address, render
 
 __all__ = ["main"]
@@ -121,6 +121,18 @@ def read_statement() -> str:
         lines.append(input("... "))
 
 
+def show_events(backend: Backend, handled: int) -> None:
+    """Print what event handlers printed (and their errors) since `handled` replies."""
+    replies = backend.on_loop(lambda: backend.live.addin.event_replies[handled:])
+    for reply in replies:
+        error = reply.get("error") or ""
+        if isinstance(error, dict):
+            error = f"{error.get('type')}: {error.get('message')}"
+        logs = reply.get("logs") or ""
+        text = (logs if str(error).strip() in logs else logs + str(error)).rstrip()
+        print(paint(f"[{reply['type']}] {text}", DIM))
+
+
 def repl(backend: Backend) -> None:
     while True:
         try:
@@ -133,15 +145,17 @@ def repl(backend: Backend) -> None:
             return
         if not source.strip():
             continue
+        handled = len(backend.live.addin.event_replies)
         try:
             if source.lstrip().startswith(":"):
                 if not command(backend, source.strip()):
                     return
-                continue
-            messages = backend.call(backend.live.run(source), TIMEOUT * 10)
-            show_output(messages, prefix="", tracebacks=True)
-            # Cells that follow what the code wrote are computed before the next prompt.
-            backend.call(backend.live.addin.settled(TIMEOUT), TIMEOUT * 2)
+            else:
+                messages = backend.call(backend.live.run(source), TIMEOUT * 10)
+                show_output(messages, prefix="", tracebacks=True)
+                # Cells that follow what the code wrote are computed before the next prompt.
+                backend.call(backend.live.addin.settled(TIMEOUT), TIMEOUT * 2)
+            show_events(backend, handled)
         except KeyboardInterrupt:
             print("\nKeyboardInterrupt (the statement may still be running in the kernel)")
         except (ValueError, KeyError, OSError, TimeoutError) as error:
