@@ -9,6 +9,8 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any
 
+from zentrel_master.logging_config import get_logger
+
 from .addresses import Rect, column_letters, format_address, parse_address
 from .formulas import CellError, Formula, FormulaError, parse_formula, round_half_up
 
@@ -22,6 +24,8 @@ __all__ = [
     "display_text",
     "render",
 ]
+
+_log = get_logger(__name__)
 
 #: The most cells one read or write may touch (a whole column is a million cells).
 MAX_CELLS = 100_000
@@ -123,7 +127,10 @@ class Workbook:
 
     def notify(self, change: Change) -> None:
         for listener in list(self._listeners):
-            listener(change)
+            try:
+                listener(change)
+            except Exception:  # noqa: BLE001 - a failing listener must not hide the change
+                _log.exception("Workbook change listener failed on %s", change)
 
     # -- sheets ---------------------------------------------------------------------------
 
