@@ -382,6 +382,17 @@ class TestProxyRequests:
         answer = asyncio.run(DevAddin().answer({"requestId": "r", **payload}))
         assert answer == {"requestId": "r", "ok": False, "error": {"message": message}}
 
+    def test_intersect_of_two_ranges(self) -> None:
+        addin = DevAddin()
+        ws = addin.table.add(WorksheetObject(addin, addin.workbook.active))
+        get_range = request(addin, "GET", ws, "getRange")["result"]["value"]
+        first, second, apart = (call(addin, get_range, text(a))["result"]
+                                for a in ("A1:C3", "B2:D9", "E1"))
+        common = call(addin, 4, first, second)["result"]
+        assert request(addin, "GET", common["value"], "address")["result"]["value"] == (
+            "Sheet1!B2:C3")
+        assert call(addin, 4, first, apart)["result"]["type"] == "Null"
+
     def test_arrays_handed_out_answer_length_only(self) -> None:
         addin = DevAddin()
         sheets = request(addin, "GET", 0, "workbook")["result"]["value"]
