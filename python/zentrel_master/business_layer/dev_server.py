@@ -18,7 +18,7 @@ import json
 import sys
 import uuid
 from collections.abc import Awaitable, Callable
-from typing import Any
+from typing import Any, Protocol
 
 import websockets
 from websockets.asyncio.server import Server, ServerConnection
@@ -26,6 +26,7 @@ from websockets.asyncio.server import Server, ServerConnection
 from .protocol_check import INCOMING, OUTGOING, ProtocolChecker
 
 __all__ = [
+    "Addin",
     "AddinHandler",
     "CHUNK_SIZE",
     "DevBusinessLayer",
@@ -40,6 +41,16 @@ LAUNCHER_MODULE = "zentrel_master.python_server.launcher"
 
 #: Answers the payload of a "sys_request" with the add-in's response map (or an awaitable of it).
 AddinHandler = Callable[[dict[str, Any]], "dict[str, Any] | Awaitable[dict[str, Any]]"]
+
+
+class Addin(Protocol):
+    """An add-in for one workbook (the development one is `business_layer.dev_addin.DevAddin`)."""
+
+    def attach(self, session: KernelSession) -> None: ...
+
+    def answer(self, payload: dict[str, Any]) -> dict[str, Any] | Awaitable[dict[str, Any]]: ...
+
+    def observe(self, message: dict[str, Any]) -> None: ...
 
 
 def default_addin_handler(payload: dict[str, Any]) -> dict[str, Any]:
@@ -200,6 +211,8 @@ class DevBusinessLayer:
         #: Validates every message in both directions when set (see `ProtocolChecker`).
         self.checker = checker
         self.sessions: dict[str, KernelSession] = {}
+        #: Add-ins by workbook id (see `attach_addin`).
+        self.addins: dict[str, Addin] = {}
         self._server: Server | None = None
 
     @property
@@ -229,6 +242,14 @@ class DevBusinessLayer:
         if self._server is not None:
             self._server.close()
             await self._server.wait_closed()
+
+    def attach_addin(self, workbook_id: str, addin: Addin) -> KernelSession:
+        """Let `addin` answer the "sys_request" payloads of `workbook_id`'s kernel (instead of
+        `addin_handler`) and see every message that kernel sends; returns the session."""
+        session = self.expect(workbook_id)
+        self.addins[workbook_id] = addin
+        addin.attach(session)
+        return session
 
     def expect(self, workbook_id: str) -> KernelSession:
         """The session for a kernel started elsewhere (for example in this process)."""
@@ -305,6 +326,9 @@ class DevBusinessLayer:
             if self.checker is not None:
                 self.checker.check(OUTGOING, session.workbook_id, message)
         kind = message.get("type")
+        addin = self.addins.get(session.workbook_id)
+        if addin is not None:
+            addin.observe(message)
         if kind == "sys_request":
             asyncio.create_task(self._answer(session, message))
         elif kind == "request_module_sync":
@@ -317,7 +341,8 @@ class DevBusinessLayer:
 
     async def _answer(self, session: KernelSession, request: dict[str, Any]) -> None:
         payload = request.get("payload") or {}
-        response = self.addin_handler(payload)
+        addin = self.addins.get(session.workbook_id)
+        response = addin.answer(payload) if addin is not None else self.addin_handler(payload)
         if inspect.isawaitable(response):
             response = await response
         response = dict(response)
