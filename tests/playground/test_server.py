@@ -1,0 +1,93 @@
+"""The page server without a browser: static files, origins and malformed page messages."""
+
+from __future__ import annotations
+
+import json
+import urllib.error
+import urllib.request
+from typing import Any
+
+import pytest
+from support.timing import units
+from websockets.exceptions import InvalidStatus
+from websockets.sync.client import connect
+
+
+def exchange(socket: Any, frame: str | bytes) -> dict[str, Any]:
+    socket.send(frame)
+    return json.loads(socket.recv(units()))
+
+
+@pytest.fixture
+def socket(playground):
+    with connect(f"ws://127.0.0.1:{playground.playground.port}/ws") as connection:
+        yield connection
+
+
+class TestHttp:
+    def test_the_page_and_its_files_are_served_with_their_types(self, playground):
+        for path, kind in [("/", "text/html"), ("/playground.js", "text/javascript"),
+                           ("/playground.css", "text/css")]:
+            with urllib.request.urlopen(playground.url.rstrip("/") + path, timeout=units()) as r:
+                assert r.headers["Content-Type"].startswith(kind)
+                assert r.read()
+
+    @pytest.mark.parametrize("path", ["/static/playground.js", "/../server.py", "/%2e%2e/x"],
+                             ids=["folder-name", "dot-dot", "escaped-dot-dot"])
+    def test_nothing_but_the_page_files_is_served(self, playground, path):
+        with pytest.raises(urllib.error.HTTPError) as raised:
+            urllib.request.urlopen(playground.url.rstrip("/") + path, timeout=units())
+        assert raised.value.code == 404
+
+    def test_a_websocket_from_another_origin_is_refused(self, playground):
+        with pytest.raises(InvalidStatus) as raised:
+            connect(f"ws://127.0.0.1:{playground.playground.port}/ws",
+                    origin="http://elsewhere.test").close()
+        assert raised.value.response.status_code == 403
+
+
+BAD_MESSAGES = [
+    ("binary", b"\x00\x01", "binary"),
+    ("not-json", "{type: hello", "not JSON"),
+    ("not-an-object", "[1, 2]", "JSON object"),
+    ("no-type", json.dumps({"id": 7}), "Unknown message type None"),
+    ("unknown-type", json.dumps({"type": "shutdown", "id": 7}), "Unknown message type 'shutdown'"),
+    ("code-not-text", json.dumps({"type": "execution_request", "code": 5, "id": 7}),
+     "Field 'code' must be text"),
+    ("line-not-integer", json.dumps({"type": "completion_request", "code": "x", "line": "2",
+                                     "id": 7}), "Field 'line' must be an integer"),
+    ("row-is-boolean", json.dumps({"type": "edit", "sheet": "Orders", "row": True, "column": 0,
+                                   "value": "1", "id": 7}), "Field 'row' must be an integer"),
+    ("cell-off-the-sheet", json.dumps({"type": "edit", "sheet": "Orders", "row": -1,
+                                       "column": 0, "value": "1", "id": 7}), "outside the sheet"),
+    ("unknown-sheet", json.dumps({"type": "sheet", "name": "Nope", "id": 7}), "does not exist"),
+    ("module-name-escaping", json.dumps({"type": "update_module", "module_name": "../evil",
+                                         "code": "", "id": 7}), "is not a module name"),
+    ("code-too-long", json.dumps({"type": "execution_request", "code": "x" * 1_000_001,
+                                  "id": 7}), "longer than 1000000"),
+    ("requirements-not-a-list", json.dumps({"type": "resolve", "requirements": "flask",
+                                            "id": 7}), "must be a list of texts"),
+    ("no-requirement", json.dumps({"type": "resolve", "requirements": [" "], "id": 7}),
+     "at least one requirement"),
+]
+
+
+class TestMalformedMessages:
+    @pytest.mark.parametrize(("frame", "text"), [case[1:] for case in BAD_MESSAGES],
+                             ids=[case[0] for case in BAD_MESSAGES])
+    def test_is_answered_with_an_error_and_the_connection_serves_on(self, socket, frame, text):
+        reply = exchange(socket, frame)
+        assert reply["type"] == "error"
+        assert text in reply["message"]
+        if isinstance(frame, str) and '"id": 7' in frame:
+            assert reply["id"] == 7
+        hello = exchange(socket, json.dumps({"type": "hello", "id": 8}))
+        assert (hello["type"], hello["id"]) == ("hello", 8)
+
+    def test_a_relayed_request_still_reaches_the_kernel_afterwards(self, socket):
+        exchange(socket, "garbage")
+        reply = exchange(socket, json.dumps({"type": "completion_request", "id": 9,
+                                             "code": "import pricing\npricing.ti", "line": 2,
+                                             "column": 10}))
+        assert reply["type"] == "completion_response"
+        assert "ticks" in [c["label"] for c in reply["completions"]]
