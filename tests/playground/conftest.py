@@ -95,6 +95,16 @@ def playground(tmp_path_factory: pytest.TempPathFactory) -> Iterator[RunningPlay
     assert process is None or process.returncode is not None, "kernel process left running"
 
 
+@pytest.fixture
+def own_playground(tmp_path: Path) -> Iterator[RunningPlayground]:
+    """A playground of the test's own, for tests that end its kernel."""
+    running = RunningPlayground(tmp_path)
+    try:
+        yield running
+    finally:
+        running.close()
+
+
 def chromium_path() -> str | None:
     """Debian's Chromium (installed by `./run setup` where apt-get is usable)."""
     for name in ("chromium", "chromium-browser"):

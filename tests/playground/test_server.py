@@ -91,3 +91,42 @@ class TestMalformedMessages:
                                              "column": 10}))
         assert reply["type"] == "completion_response"
         assert "ticks" in [c["label"] for c in reply["completions"]]
+
+
+def replies_until(socket: Any, final: set[str]) -> list[dict[str, Any]]:
+    seen = []
+    while not seen or seen[-1]["type"] not in final:
+        seen.append(json.loads(socket.recv(units())))
+    return seen
+
+
+class TestKernelLink:
+    def test_a_module_too_long_for_one_kernel_frame_is_sent_in_chunks(self, socket):
+        text = '"' * 600_000  # each quote is escaped: the frame is over the kernel's limit
+        code = f"TEXT = {text!r}\n"
+        saved = exchange(socket, json.dumps({"type": "update_module", "module_name": "big",
+                                             "code": code, "id": 1}))
+        assert saved == {"type": "module_saved", "id": 1, "module_name": "big"}
+        socket.send(json.dumps({"type": "execution_request", "code": "import big; len(big.TEXT)",
+                                "id": 2}))
+        final = replies_until(socket, {"execution_result", "execution_error"})[-1]
+        assert (final["type"], final["result"], final["id"]) == ("execution_result", "600000", 2)
+
+    def test_requests_waiting_on_an_ended_kernel_are_answered(self, own_playground):
+        url = f"ws://127.0.0.1:{own_playground.playground.port}/ws"
+        with connect(url) as socket:
+            socket.send(json.dumps({"type": "execution_request", "id": 1,
+                                    "code": "import threading; threading.Event().wait(60)"}))
+            socket.send(json.dumps({"type": "execution_request", "id": 2, "code": "1"}))
+            assert replies_until(socket, {"execution_result"})[-1]["id"] == 2
+
+            async def kill() -> None:
+                await own_playground.playground.session.kill()
+
+            own_playground.call(kill())
+            ended = json.loads(socket.recv(units()))
+            assert ended == {"type": "error", "id": 1,
+                             "message": "The kernel has ended; restart the playground"}
+            again = exchange(socket, json.dumps({"type": "hover_request", "code": "x", "id": 3}))
+            assert again == {"type": "error", "id": 3,
+                             "message": "The kernel has ended; restart the playground"}

@@ -51,6 +51,10 @@ STATIC_FILES = {
 MAX_TEXT = 1_000_000
 #: The largest frame the page may send (a module of MAX_TEXT characters, escaped).
 MAX_FRAME = 8 * MAX_TEXT
+#: The longest single frame the kernel reads (it drops longer ones with "Message too large"). Not
+#: imported from the kernel module: importing it installs its module finder in this process.
+KERNEL_FRAME_LIMIT = 1_048_576
+KERNEL_ENDED = "The kernel has ended; restart the playground"
 #: How long an editor request may wait for the kernel's reply.
 EDITOR_TIMEOUT = 30.0
 #: The grid shows at least this much of a sheet, and at most the cap.
@@ -109,6 +113,7 @@ class Playground:
         self._ids = itertools.count(1)
         self._server: Server | None = None
         self._pump: asyncio.Task[None] | None = None
+        self._watch: asyncio.Task[None] | None = None
         self._dirty_sheets: set[str] = set()
         self._flush_scheduled = False
         self._tasks: set[asyncio.Task[None]] = set()
@@ -143,10 +148,11 @@ class Playground:
         self.layer.attach_addin(self.workbook_id, self.addin)
         self.session = await self.layer.launch_kernel(self.workbook_id, timeout=self.timeout)
         self._pump = asyncio.create_task(self._pump_kernel(self.session))
+        self._watch = asyncio.create_task(self._watch_kernel(self.session))
         if self.modules_dir is not None:
             for path in sorted(self.modules_dir.glob("*.py")):
-                await self.session.send({"type": "update_module", "module_name": path.stem,
-                                         "code": path.read_text(encoding="utf-8")})
+                await self._to_kernel({"type": "update_module", "module_name": path.stem,
+                                    "code": path.read_text(encoding="utf-8")})
         self._unsubscribe = self.addin.workbook.subscribe(self._on_change)
         await self.addin.calculate()
         self._server = await websockets.serve(
@@ -166,9 +172,10 @@ class Playground:
             self._unsubscribe()
         await self.addin.close()
         await self.layer.stop()
-        if self._pump is not None:
-            self._pump.cancel()
-            await asyncio.gather(self._pump, return_exceptions=True)
+        for task in (self._pump, self._watch):
+            if task is not None:
+                task.cancel()
+                await asyncio.gather(task, return_exceptions=True)
 
     # -- HTTP -----------------------------------------------------------------------------
 
@@ -249,7 +256,7 @@ class Playground:
         assert self.session is not None
         name = _module_name(message)
         code = _text(message, "code")
-        await self.session.send({"type": "update_module", "module_name": name, "code": code})
+        await self._to_kernel({"type": "update_module", "module_name": name, "code": code})
         await self._send(client, {"type": "module_saved", "id": message.get("id"),
                                   "module_name": name})
 
@@ -320,14 +327,36 @@ class Playground:
     async def _relay(self, client: ServerConnection, page_id: Any, request: dict[str, Any],
                      timeout: float | None) -> None:
         """Send `request` to the kernel; its replies go to `client`, tagged with `page_id`."""
-        assert self.session is not None
         request_id = f"page-{next(self._ids)}"
         route = self._routes[request_id] = _Route(client, page_id)
         if timeout is not None:
             route.timer = asyncio.get_running_loop().call_later(
                 timeout, self._expire, request_id)
-        await self.session.send({**request, "request_id": request_id,
-                                 "workbook_id": self.workbook_id})
+        await self._to_kernel({**request, "request_id": request_id,
+                               "workbook_id": self.workbook_id})
+
+    async def _to_kernel(self, message: dict[str, Any]) -> None:
+        """Send one message; one that is too long for a single frame goes as a chunk series
+        (escaping can take a text under MAX_TEXT over the kernel's frame limit)."""
+        session = self.session
+        assert session is not None
+        if session.closed.is_set():
+            raise PageError(KERNEL_ENDED)
+        raw = json.dumps(message)
+        if len(raw) <= KERNEL_FRAME_LIMIT:
+            await session.send(message)
+            return
+        if message["type"] == "update_module":
+            session.modules[message["module_name"]] = message["code"]
+        await session.send_chunked(raw)
+
+    async def _watch_kernel(self, session: KernelSession) -> None:
+        """Once the kernel's connection is gone, answer every waiting request of the pages."""
+        await session.closed.wait()
+        for request_id, route in list(self._routes.items()):
+            self._drop_route(request_id)
+            await self._send(route.client, {"type": "error", "id": route.page_id,
+                                            "message": KERNEL_ENDED})
 
     def _expire(self, request_id: str) -> None:
         route = self._routes.pop(request_id, None)
