@@ -74,6 +74,9 @@ class TestEditor:
         expect(page.locator("#signature .active-parameter")).to_have_text("quantity")
         editor.press_sequentially("3,")
         expect(page.locator("#signature .active-parameter")).to_have_text("price")
+        editor.press_sequentially(" 2,)")  # the answer for "," must not reopen the closed box
+        page.wait_for_function("connection.waiting.size === 0")  # every reply is in
+        expect(page.locator("#signature")).to_be_hidden()
 
     def test_hovering_a_name_shows_its_signature(self, page):
         editor = new_module(page, "hovering")
@@ -194,13 +197,21 @@ class TestPackages:
 
 
 def test_screenshot_of_the_page(page, tmp_path):
-    """The README's picture: a formula cell, a module with a diagnostic and a console run."""
+    """The README's picture (ZM_UPDATE_SCREENSHOT=1 writes it): a formula cell, a console run,
+    a diagnostic and an open completion list."""
+    page.locator("#sheet-tabs button", has_text="Orders").click()
+    cell(page, "B3").click()
+    run(page, "import pricing\nfor n in range(1, 4):\n    print(n, pricing.total(n, 2.5))")
+    run(page, "pricing.total(3, 2.5)")
     page.locator("#module-tabs button", has_text="pricing").click()
     editor = page.locator("#code")
     editor.press("Control+End")
     editor.press_sequentially("\nunused = undefined_name\n")
-    run(page, "import pricing; pricing.total(3, 2.5)")
     expect(page.locator("#problems li")).to_have_count(1)
+    editor.press_sequentially("total(")
+    expect(page.locator("#signature")).to_be_visible()
+    editor.press_sequentially("3, 2.5)\nti")
+    expect(page.locator("#completions")).to_be_visible()
     expect(page.locator("#console-output .result").last).to_have_text("Out: 7.5\n")
     path = SCREENSHOT if os.environ.get("ZM_UPDATE_SCREENSHOT") else tmp_path / "playground.png"
     path.parent.mkdir(parents=True, exist_ok=True)

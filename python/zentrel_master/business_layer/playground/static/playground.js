@@ -217,6 +217,7 @@ const editor = {
   completions: [],
   active: 0,
   sequence: 0, // the newest completion request; older replies are dropped
+  signatureSequence: 0, // likewise for signature help (closing the box counts too)
   timers: {},
   metrics: null,
 };
@@ -344,6 +345,8 @@ function refreshEditor() {
     const start = offsetOf(lines, d.startLineNumber, d.startColumn);
     let end = offsetOf(lines, d.endLineNumber, d.endColumn);
     if (end <= start) end = start + 1;
+    // A one-character range marks where a name starts: underline the whole name.
+    if (end === start + 1) while (end < text.length && IDENTIFIER.test(text[end])) end++;
     return { start: Math.min(start, text.length), end: Math.min(end, text.length),
              kind: SEVERITY[d.severity] || "info" };
   }).filter((m) => m.end > m.start).sort((a, b) => a.start - b.start);
@@ -464,7 +467,9 @@ function acceptCompletion(index) {
 }
 
 function requestSignature() {
+  const sequence = ++editor.signatureSequence;
   editorRequest("signature_help_request", (reply) => {
+    if (sequence !== editor.signatureSequence) return;
     const box = $("#signature");
     const signature = reply.signatures && reply.signatures[reply.activeSignature || 0];
     if (!signature) {
@@ -492,9 +497,14 @@ function requestSignature() {
   });
 }
 
+function hideSignature() {
+  editor.signatureSequence++;
+  $("#signature").hidden = true;
+}
+
 function hidePopups() {
   hideCompletions();
-  $("#signature").hidden = true;
+  hideSignature();
   $("#hover").hidden = true;
 }
 
@@ -538,12 +548,13 @@ function setUpEditor() {
     onEdit();
     const typed = event.data || "";
     if (typed === "(" || typed === ",") requestSignature();
-    else if (typed === ")") $("#signature").hidden = true;
+    else if (typed === ")" || event.inputType === "insertLineBreak") hideSignature();
     const last = typed[typed.length - 1] || "";
     if (IDENTIFIER.test(last) || last === ".") {
       clearTimeout(editor.timers.completion);
       editor.timers.completion = setTimeout(requestCompletions, 120);
     } else {
+      clearTimeout(editor.timers.completion);
       editor.sequence++;
       hideCompletions();
     }
