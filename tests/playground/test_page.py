@@ -56,6 +56,14 @@ class TestEditor:
         expect(editor).to_have_value("import pricing\npricing.total")
         expect(page.locator("#completions")).to_be_hidden()
 
+    def test_completions_see_the_unsaved_text_of_another_module(self, page):
+        new_module(page, "draft_source").fill("draft_name = 1\n")
+        editor = new_module(page, "draft_user")
+        editor.fill("import draft_source\n")
+        editor.press("Control+End")
+        editor.press_sequentially("draft_source.dr")
+        expect(page.locator("#completions li .label")).to_have_text(["draft_name"])
+
     def test_ctrl_space_lists_every_member_with_its_signature(self, page):
         editor = new_module(page, "ctrl_space")
         editor.fill("import pricing\npricing.")

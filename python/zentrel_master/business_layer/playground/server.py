@@ -269,6 +269,7 @@ class Playground:
         if kind != "diagnostic_request":
             request["line"] = _integer(message, "line", 1)
             request["column"] = _integer(message, "column", 0)
+            request["dirty_files"] = _dirty_files(message)
         await self._relay(client, message.get("id"), request, EDITOR_TIMEOUT)
 
     async def _on_execution_request(self, client: ServerConnection,
@@ -466,6 +467,20 @@ def _input_text(cell: Cell) -> str:
     if isinstance(cell.value, bool):
         return "TRUE" if cell.value else "FALSE"
     return "" if cell.value is None else str(cell.value)
+
+
+def _dirty_files(message: dict[str, Any]) -> dict[str, str]:
+    """The unsaved module texts of an editor request, checked (MAX_TEXT in all)."""
+    files = message.get("dirty_files", {})
+    if not isinstance(files, dict):
+        raise PageError("Field 'dirty_files' must map module names to texts")
+    total = 0
+    for name, text in files.items():
+        _module_name({"module_name": name})
+        total += len(_text({"dirty_files": text}, "dirty_files"))
+    if total > MAX_TEXT:
+        raise PageError(f"Field 'dirty_files' is longer than {MAX_TEXT} characters")
+    return files
 
 
 def _cell_input(text: str) -> Any:

@@ -386,9 +386,19 @@ function requestDiagnostics() {
   });
 }
 
+// Unsaved texts of the other modules, so that imports of them see what is being typed.
+function dirtyFiles() {
+  const dirty = {};
+  for (const [name, text] of Object.entries(editor.drafts)) {
+    if (name !== editor.current && text !== editor.modules[name]) dirty[name] = text;
+  }
+  return dirty;
+}
+
 function editorRequest(type, onReply) {
   const { line, column } = caret();
-  send({ type, code: code().value, line, column, module_name: editor.current }, onReply);
+  send({ type, code: code().value, line, column, module_name: editor.current,
+         dirty_files: dirtyFiles() }, onReply);
 }
 
 function requestCompletions() {
@@ -528,7 +538,8 @@ function onHover(event) {
   if (line < 1 || line > lines.length || column < 0 || column >= lines[line - 1].length) return;
   if (!IDENTIFIER.test(lines[line - 1][column])) return;
   editor.timers.hover = setTimeout(() => {
-    send({ type: "hover_request", code: area.value, line, column, module_name: editor.current },
+    send({ type: "hover_request", code: area.value, line, column, module_name: editor.current,
+           dirty_files: dirtyFiles() },
       (reply) => {
         const value = reply.contents && (reply.contents.value ?? reply.contents);
         if (!value || typeof value !== "string") return;
