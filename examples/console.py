@@ -18,7 +18,7 @@ from collections.abc import Coroutine
 from pathlib import Path
 from typing import Any, TypeVar
 
-from demo import BOOK, ROOT, TIMEOUT, LiveWorkbook, open_workbook, show_output
+from demo import BOOK, DIM, ROOT, TIMEOUT, LiveWorkbook, open_workbook, paint, show_output
 from zentrel_master.business_layer.dev_addin import parse_address, render
 
 __all__ = ["main"]
@@ -33,8 +33,9 @@ Python runs in the workbook's kernel: try
 Console commands:
     :sheet [NAME] [RANGE]   show a sheet (default: the active one, its used range)
     :sheets                 list the sheets
-    :edit ADDRESS VALUE     type VALUE (or =formula) into cells, as in the grid
+    :edit ADDRESS VALUE     type VALUE into cells, as in the grid ("=m.f(A1, 2)" in quotes)
     :error ADDRESS          the text behind an error value
+    :bind SHEET MODULE.FN   call MODULE.FN(event) when cells of SHEET change
     :save PATH | :load PATH the workbook as a JSON file
     :help                   this text
 Ctrl-D (or :quit) leaves."""
@@ -91,6 +92,9 @@ def command(backend: Backend, line: str) -> bool:
             pass
         backend.on_loop(lambda: addin.edit(args[0], value))
         backend.call(addin.settled(TIMEOUT), TIMEOUT * 2)
+    elif name == "bind" and len(args) == 2 and "." in args[1]:
+        module, _, function = args[1].rpartition(".")
+        backend.on_loop(lambda: addin.workbook.bind_event(args[0], module, function))
     elif name == "error" and len(args) == 1:
         print("  " + str(backend.on_loop(lambda: addin.error_text(args[0]))))
     elif name == "save" and len(args) == 1:
@@ -117,6 +121,18 @@ def read_statement() -> str:
         lines.append(input("... "))
 
 
+def show_events(backend: Backend, handled: int) -> None:
+    """Print what event handlers printed (and their errors) since `handled` replies."""
+    replies = backend.on_loop(lambda: backend.live.addin.event_replies[handled:])
+    for reply in replies:
+        error = reply.get("error") or ""
+        if isinstance(error, dict):
+            error = f"{error.get('type')}: {error.get('message')}"
+        logs = reply.get("logs") or ""
+        text = (logs if str(error).strip() in logs else logs + str(error)).rstrip()
+        print(paint(f"[{reply['type']}] {text}", DIM))
+
+
 def repl(backend: Backend) -> None:
     while True:
         try:
@@ -129,15 +145,17 @@ def repl(backend: Backend) -> None:
             return
         if not source.strip():
             continue
+        handled = len(backend.live.addin.event_replies)
         try:
             if source.lstrip().startswith(":"):
                 if not command(backend, source.strip()):
                     return
-                continue
-            messages = backend.call(backend.live.run(source), TIMEOUT * 10)
-            show_output(messages, prefix="", tracebacks=True)
-            # Cells that follow what the code wrote are computed before the next prompt.
-            backend.call(backend.live.addin.settled(TIMEOUT), TIMEOUT * 2)
+            else:
+                messages = backend.call(backend.live.run(source), TIMEOUT * 10)
+                show_output(messages, prefix="", tracebacks=True)
+                # Cells that follow what the code wrote are computed before the next prompt.
+                backend.call(backend.live.addin.settled(TIMEOUT), TIMEOUT * 2)
+            show_events(backend, handled)
         except KeyboardInterrupt:
             print("\nKeyboardInterrupt (the statement may still be running in the kernel)")
         except (ValueError, KeyError, OSError, TimeoutError) as error:
@@ -149,6 +167,8 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("book", nargs="?", type=Path, default=BOOK)
     book = parser.parse_args().book
+    if not book.is_file():
+        parser.error(f"no workbook file {book}")
     try:
         import readline
 

@@ -188,7 +188,7 @@ async def _tour_steps(live: LiveWorkbook) -> None:
     with step(6, "Events: a handler bound in the workbook and a Python callable"):
         code = ('def remember(event):\n'
                 '    market = context.workbook.worksheets.getItem("Market")\n'
-                '    market.getRange("D1").values = [["last change: " + event.address]]\n'
+                '    market.getRange("D1").values = [["changed: " + event.address]]\n'
                 'handler = loan.onChanged.add(remember)')
         show_run(code, await live.run(code))
         print("   a person types 300000 into Loan!B1")

@@ -199,8 +199,7 @@ class TestStreamingCells:
 class TestEvents:
     def test_bound_handler_gets_event_execution(self, book: Book) -> None:
         book.push("f", FUNCTIONS)
-        book.on_loop(lambda: book.addin.workbook.event_bindings.append(
-            {"sheet": "Sheet1", "event": "onChanged", "module": "f", "function": "log_change"}))
+        book.on_loop(lambda: book.addin.workbook.bind_event("sheet1", "f", "log_change"))
         book.edit("B2:C3", 1)
         [reply] = book.addin.event_replies
         assert (reply["type"], reply["status"], reply["logs"]) == (

@@ -21,6 +21,7 @@ from zentrel_master.business_layer.dev_addin import (
 )
 from zentrel_master.business_layer.dev_addin.formulas import Reader, evaluate
 from zentrel_master.business_layer.dev_addin.office import WorksheetObject
+from zentrel_master.business_layer.dev_addin.workbook import Cell, display_text
 
 WHOLE_ROWS = 1_048_576
 
@@ -84,6 +85,10 @@ class Cells(Reader):
         ("=pkg.mod.fn(A1, A1:B2)", "pkg.mod|fn|[2, [[1, 'x'], [None, 3]]]"),
         ("=m.f(1/0)", CellError("#DIV/0!", "Division by zero")),  # errors never reach Python
         ("=SUM(1, 1/0)", CellError("#DIV/0!", "Division by zero")),
+        ("=ROUND(2.5)", 3),  # halves away from zero, not to even
+        ("=ROUND(-0.5)", -1),
+        ("=ROUND(2.675, 2)", 2.68),  # on the decimal digits, not the binary value
+        ("=ROUND(1250, -2)", 1300),
     ],
 )
 def test_formulas_evaluate(formula: str, value: Any) -> None:
@@ -126,6 +131,18 @@ def edits(addin: DevAddin, *steps: tuple[str, Any]) -> None:
     asyncio.run(run())
 
 
+class Recorder:
+    """The kernel's end of the connection, keeping what the add-in sends."""
+
+    workbook_id = "wb"
+
+    def __init__(self) -> None:
+        self.sent: list[dict[str, Any]] = []
+
+    async def send(self, message: dict[str, Any]) -> None:
+        self.sent.append(message)
+
+
 class TestRecalculation:
     def test_chain_across_sheets_follows_its_inputs(self) -> None:
         addin = DevAddin()
@@ -133,6 +150,17 @@ class TestRecalculation:
         edits(addin, ("Out!B1", "=Sheet1!A1*2"), ("Out!C1", "=B1+SUM(Sheet1!A:A)"),
               ("A1", 5), ("A2", 1))
         assert values(addin.workbook, "Out", "B1:C1") == [[10, 16]]
+
+    def test_each_dependent_is_computed_once_after_its_inputs(self) -> None:
+        addin = DevAddin()
+        # Each cell reads the ones to its right: sheet order is the reverse of the needed one.
+        edits(addin, ("A1", "=D1+C1+B1"), ("B1", "=D1+C1"), ("C1", "=E1+D1"), ("D1", "=E1*2"))
+        computed: list[str] = []
+        addin.workbook.subscribe(lambda change: change.kind == "calc"
+                                 and computed.append(format_address(change.rect)))
+        edits(addin, ("E1", 1))
+        assert computed == ["D1", "C1", "B1", "A1"]
+        assert values(addin.workbook, "Sheet1", "A1:D1") == [[10, 5, 3, 2]]
 
     def test_cell_on_a_cycle_shows_calc_error_and_recovers(self) -> None:
         addin = DevAddin()
@@ -148,6 +176,80 @@ class TestRecalculation:
         assert addin.workbook.sheet(None).value(0, 0).code == "#VALUE!"
         assert addin.error_text("A1") == "No kernel is attached"
 
+    def test_unreachable_kernel_gives_value_errors_and_no_stream(self) -> None:
+        class Closed:
+            workbook_id = "wb"
+
+            async def send(self, message: dict[str, Any]) -> None:
+                raise ConnectionError("closed")
+
+        addin = DevAddin()
+        addin.attach(Closed())
+        edits(addin, ("A1", "=m.f(1)"), ("B1", "=STREAM(m.g())"))
+        assert addin.error_text("A1") == "No answer from the kernel (ConnectionError)"
+        assert addin.error_text("B1") == "The kernel cannot be reached (ConnectionError)"
+        assert addin.active_streams() == {}
+
+    def test_stream_value_in_flight_never_replaces_what_was_typed(self) -> None:
+        addin, kernel = DevAddin(), Recorder()
+        addin.attach(kernel)
+
+        async def run() -> None:
+            addin.edit("B1", "=STREAM(m.g())")
+            await addin.settled(5)
+            [request_id] = addin.active_streams()
+            addin.edit("B1", "typed")
+            addin.observe({"type": "streaming_function_result", "request_id": request_id,
+                           "result": {"type": "Int", "value": 5, "isSpec": False},
+                           "done": False})
+            await addin.settled(5)
+            assert kernel.sent[-1] == {"type": "cancel_streaming_function",
+                                       "request_id": request_id}
+
+        asyncio.run(run())
+        assert addin.workbook.active.value(0, 1) == "typed"
+        assert addin.active_streams() == {}
+
+    def test_late_function_result_never_replaces_what_was_typed(self) -> None:
+        addin, kernel = DevAddin(), Recorder()
+        addin.attach(kernel)
+
+        async def run() -> None:
+            addin.edit("A1", "=m.slow()")
+            while not kernel.sent:
+                await asyncio.sleep(0)
+            addin.edit("A1", "typed")
+            addin.observe({"type": "function_execution_result", "status": "success",
+                           "request_id": kernel.sent[0]["request_id"],
+                           "result": {"type": "Int", "value": 5, "isSpec": False}})
+            await addin.settled(5)
+
+        asyncio.run(run())
+        assert addin.workbook.active.value(0, 0) == "typed"
+
+    def test_malformed_results_become_error_values(self) -> None:
+        addin, kernel = DevAddin(), Recorder()
+        addin.attach(kernel)
+        broken = {"type": "Array", "value": 5, "isSpec": False}
+
+        async def run() -> None:
+            addin.edit("A1", "=m.f()")
+            addin.edit("B1", "=STREAM(m.g())")
+            while not kernel.sent:
+                await asyncio.sleep(0)
+            addin.observe({"type": "function_execution_result", "status": "success",
+                           "request_id": kernel.sent[0]["request_id"], "result": broken})
+            while len(kernel.sent) < 2:  # recalculations run one after the other
+                await asyncio.sleep(0)
+            stream = kernel.sent[1]
+            addin.observe({"type": "streaming_function_result", "done": False,
+                           "request_id": stream["request_id"], "result": broken})
+            await addin.settled(5)
+
+        asyncio.run(run())
+        for address in ("A1", "B1"):
+            assert addin.error_text(address) == "TypeError: 'int' object is not iterable"
+
     def test_syntax_error_is_kept_as_name_error(self) -> None:
         addin = DevAddin()
         edits(addin, ("A1", "=1+"))
@@ -155,6 +257,7 @@ class TestRecalculation:
 
     def test_change_listener_sees_edit_then_calc(self) -> None:
         addin = DevAddin()
+        addin.workbook.subscribe(lambda change: 1 / 0)  # a failing listener changes nothing
         seen: list[tuple[str, str | None]] = []
         addin.workbook.subscribe(
             lambda change: seen.append((change.kind, change.rect and format_address(change.rect))))
@@ -181,13 +284,31 @@ class TestWorkbookFile:
 
     @pytest.mark.parametrize(
         "data",
-        [[], {"sheets": {}}, {"sheets": [{"cells": {}}]}, {"sheets": [{"name": "A"}],
-                                                            "events": [{"sheet": "A"}]}],
-        ids=["not-a-map", "sheets-not-a-list", "sheet-without-name", "binding-without-module"],
+        [[], {"sheets": {}}, {"sheets": [{"cells": {}}]},
+         {"sheets": [{"name": "A"}], "events": [{"sheet": "A"}]},
+         {"sheets": [{"name": "A", "cells": {"A0": 1}}]},
+         {"sheets": [{"name": "A", "cells": [1]}]},
+         {"sheets": [{"name": "A", "cells": {"A1": [1]}}]},
+         {"sheets": [{"name": "A"}], "activeSheet": "B"}],
+        ids=["not-a-map", "sheets-not-a-list", "sheet-without-name", "binding-without-module",
+             "bad-address", "cells-not-a-map", "list-in-a-cell", "unknown-active-sheet"],
     )
     def test_malformed_file_is_refused_with_a_reason(self, data: Any) -> None:
         with pytest.raises(WorkbookError):
             Workbook.from_json(data)
+
+    @pytest.mark.parametrize(
+        "fmt, value, text",
+        [("General", 1234.5, "1234.5"), ("0", 2.5, "3"), ("0.00", 2.675, "2.68"),
+         ("0.00", 2, "2.00"), ("0", -2.5, "-3"),
+         ("#,##0", 1234567.8, "1,234,568"), ("#,##0.0", -1234.56, "-1,234.6"),
+         ("0%", 0.125, "13%"), ("0.00%", 0.035, "3.50%"), ("@", 3.5, "3.5"),
+         ("yyyy-mm-dd", 45000, "45000"), ("0.00", "text", "text"), ("0", True, "TRUE")],
+    )
+    def test_number_formats_in_text(self, fmt: str, value: Any, text: str) -> None:
+        cell = Cell()
+        cell.value, cell.number_format = value, fmt
+        assert display_text(cell) == text
 
     def test_grid_shows_formats_and_errors(self) -> None:
         book = Workbook()
@@ -261,6 +382,27 @@ class TestProxyRequests:
         answer = asyncio.run(DevAddin().answer({"requestId": "r", **payload}))
         assert answer == {"requestId": "r", "ok": False, "error": {"message": message}}
 
+    def test_intersect_of_two_ranges(self) -> None:
+        addin = DevAddin()
+        ws = addin.table.add(WorksheetObject(addin, addin.workbook.active))
+        get_range = request(addin, "GET", ws, "getRange")["result"]["value"]
+        first, second, apart = (call(addin, get_range, text(a))["result"]
+                                for a in ("A1:C3", "B2:D9", "E1"))
+        common = call(addin, 4, first, second)["result"]
+        assert request(addin, "GET", common["value"], "address")["result"]["value"] == (
+            "Sheet1!B2:C3")
+        assert call(addin, 4, first, apart)["result"]["type"] == "Null"
+
+    def test_arrays_handed_out_answer_length_only(self) -> None:
+        addin = DevAddin()
+        sheets = request(addin, "GET", 0, "workbook")["result"]["value"]
+        sheets = request(addin, "GET", sheets, "worksheets")["result"]["value"]
+        items = request(addin, "GET", sheets, "items")["result"]
+        assert [w["type"] for w in items["value"]] == ["Worksheet"]
+        assert request(addin, "GET", items["id"], "length")["result"]["value"] == 1
+        refused = request(addin, "SET", items["id"], "length", value=text("x"))
+        assert refused["error"]["message"] == "SET length is not modelled on arrays and maps"
+
     def test_released_ids_are_refused_but_roots_stay(self) -> None:
         addin = DevAddin()
         workbook = request(addin, "GET", 0, "workbook")["result"]["value"]
@@ -278,8 +420,18 @@ class TestProxyRequests:
         get_range = request(addin, "GET", ws, "getRange")["result"]["value"]
         rng = call(addin, get_range, text("A1:B2"))["result"]["value"]
         one_row = {"type": "Array", "id": 7, "value": [{"type": "Array", "id": 8, "value": []}]}
-        refused = request(addin, "SET", rng, "values", value=one_row)
-        assert "doesn't match the size or dimensions" in refused["error"]["message"]
+        flat = {"type": "Array", "id": 9, "value": [{"type": "Int", "value": 1}] * 2}
+        for wrong in (one_row, flat):
+            refused = request(addin, "SET", rng, "values", value=wrong)
+            assert "doesn't match the size or dimensions" in refused["error"]["message"]
+        nested = {"type": "Array", "id": 10, "value": [
+            {"type": "Array", "id": 11, "value": [{"type": "Int", "value": 1}, one_row]}] * 2}
+        refused = request(addin, "SET", rng, "values", value=nested)
+        assert refused["error"]["message"] == "A cell holds a number, a text or a boolean"
+        function = {"type": "Python_Function", "value": "pyfunc_1", "isSpec": True}
+        refused = request(addin, "SET", rng, "values", value=function)
+        assert refused["error"]["message"] == "A cell holds a number, a text or a boolean"
+        assert addin.workbook.active.cells == {}  # nothing of a refused write is kept
         column = call(addin, get_range, text("A:A"))["result"]["value"]
         assert "reads at most" in request(addin, "GET", column, "values")["error"]["message"]
         assert request(addin, "GET", column, "address")["result"]["value"] == "Sheet1!A:A"

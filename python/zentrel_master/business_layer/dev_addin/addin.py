@@ -10,8 +10,10 @@ from collections.abc import Iterable
 from pathlib import Path
 from typing import Any, Protocol
 
+from zentrel_master.logging_config import get_logger
+
 from .addresses import Rect, format_address, parse_address
-from .formulas import CellError, Reader, Ref, evaluate
+from .formulas import CellError, Formula, Reader, Ref, evaluate
 from .office import (
     BoundMethod,
     CallableRef,
@@ -28,15 +30,13 @@ from .workbook import GETTING_DATA, MAX_CELLS, Change, Workbook, Worksheet
 
 __all__ = ["DevAddin", "KernelLink"]
 
+_log = get_logger(__name__)
+
 #: A cell on a sheet: (worksheet, row, column).
 CellKey = tuple[Worksheet, int, int]
 
-#: Replies that end a call the add-in made, by the type of the call.
-_FINAL = {
-    "custom_function_call": "function_execution_result",
-    "event_execution": "event_execution_result",
-    "python_function_call": "python_function_result",
-}
+#: The replies that end the add-in's calls: custom functions, event handlers, callables.
+_FINAL = {"function_execution_result", "event_execution_result", "python_function_result"}
 
 
 class KernelLink(Protocol):
@@ -86,7 +86,7 @@ class DevAddin:
         Await `calculate` afterwards to compute its formulas."""
         workbook = Workbook.load(path)
         for key in list(self._cell_streams):
-            self._spawn(self._cancel_stream(key))
+            self._spawn(self._send_cancel(self._forget_stream(key)))
         self._unsubscribe()
         self.workbook = workbook
         self._unsubscribe = workbook.subscribe(self._on_change)
@@ -117,10 +117,12 @@ class DevAddin:
         """See one message of the kernel: replies to the add-in's calls, stream values, notices."""
         kind = message.get("type")
         request_id = message.get("request_id")
-        if kind in _FINAL.values() and request_id in self._waiting:
+        if not isinstance(request_id, str):
+            request_id = None
+        if kind in _FINAL and request_id in self._waiting:
             future = self._waiting.pop(request_id)
             if not future.done():
-                future.set_result(message)
+                future.set_result(message)  # decoded by the caller, which guards it
         elif kind == "streaming_function_result" and request_id in self._streams:
             self._on_stream_value(request_id, message)
         elif kind == "set_enable_events":
@@ -138,17 +140,15 @@ class DevAddin:
             return None
         if method in ("GET", "SET", "GETITEM") and not isinstance(name, str):
             raise OfficeError(f"{method} needs a member name")
-        if not isinstance(target, (OfficeObject, list, dict)):
-            raise OfficeError(f"Object {payload.get('caller')} has no members")
-        if method == "GET":
-            if isinstance(target, list) and name == "length":
+        if not isinstance(target, OfficeObject):  # an array or map handed out earlier
+            if method == "GET" and name == "length" and isinstance(target, list):
                 return to_wire(len(target), self.table)
-            if not isinstance(target, OfficeObject):
-                raise OfficeError(f"{name} is not modelled on arrays and maps")
+            raise OfficeError(f"{method} {name} is not modelled on arrays and maps")
+        if method == "GET":
             return to_wire(target.get_member(name), self.table)
-        if method == "GETITEM" and isinstance(target, OfficeObject):
+        if method == "GETITEM":
             return to_wire(target.get_item(name), self.table)
-        if method == "SET" and isinstance(target, OfficeObject):
+        if method == "SET":
             target.set_member(name, from_wire(payload.get("value"), self.table))
             return None
         if method == "CALL":
@@ -186,7 +186,7 @@ class DevAddin:
         try:
             await self.kernel.send(message)
             return await asyncio.wait_for(future, self.timeout)
-        except (TimeoutError, OSError) as error:
+        except Exception as error:  # noqa: BLE001 - a time-out or a closed connection
             text = f"No answer from the kernel ({type(error).__name__})"
             return {"status": "error", "success": False, "error": text}
         finally:
@@ -201,9 +201,12 @@ class DevAddin:
             "args": [to_wire(arg, self.table) for arg in args],
             "source": "addin",
         })
-        if reply.get("status") == "success":
+        if reply.get("status") != "success":
+            return CellError("#VALUE!", _error_text(reply.get("error")))
+        try:
             return _cell_value(from_wire(reply.get("result"), self.table))
-        return CellError("#VALUE!", _error_text(reply.get("error")))
+        except Exception as error:  # noqa: BLE001 - a malformed result is the cell's error
+            return CellError("#VALUE!", f"{type(error).__name__}: {error}")
 
     # -- recalculation --------------------------------------------------------------------
 
@@ -211,9 +214,13 @@ class DevAddin:
         if change.kind != "edit" or change.rect is None:
             return
         sheet = self.workbook.sheet(change.sheet)
+        # Streams of overwritten cells are forgotten at once, so that a value already on its
+        # way cannot replace what was just written.
+        ended = [self._forget_stream(key) for key in list(self._cell_streams)
+                 if key[0] is sheet and change.rect.contains(key[1], key[2])]
         # What handlers write does not fire events again: a handler that writes to the sheet
         # it watches would otherwise call itself forever.
-        self._spawn(self._after_edit(sheet, change.rect, fire=not self._dispatching))
+        self._spawn(self._after_edit(sheet, change.rect, ended, fire=not self._dispatching))
 
     def _spawn(self, coroutine: Any) -> None:
         try:
@@ -222,11 +229,17 @@ class DevAddin:
             coroutine.close()  # no loop yet (a file being loaded): `calculate` catches up
             return
         self._tasks.add(task)
-        task.add_done_callback(self._tasks.discard)
+        task.add_done_callback(self._finished)
 
-    async def _after_edit(self, sheet: Worksheet, rect: Rect, fire: bool) -> None:
-        for key in [k for k in self._cell_streams if k[0] is sheet and rect.contains(k[1], k[2])]:
-            await self._cancel_stream(key)
+    def _finished(self, task: asyncio.Task[None]) -> None:
+        self._tasks.discard(task)
+        if not task.cancelled() and task.exception() is not None:
+            _log.error("Development add-in: background work failed", exc_info=task.exception())
+
+    async def _after_edit(self, sheet: Worksheet, rect: Rect, ended: list[str | None],
+                          fire: bool) -> None:
+        for request_id in ended:
+            await self._send_cancel(request_id)
         await self._recalculate([(sheet, rect)], edited=True)
         if fire:
             await self._fire_changed(sheet, rect)
@@ -237,9 +250,7 @@ class DevAddin:
             task.cancel()
         await asyncio.gather(*self._tasks, return_exceptions=True)
         for key in list(self._cell_streams):
-            # A closed connection has ended the streams already.
-            with contextlib.suppress(Exception):
-                await self._cancel_stream(key)
+            await self._send_cancel(self._forget_stream(key))
 
     async def calculate(self) -> None:
         """Compute every formula of the workbook (after loading a file)."""
@@ -263,17 +274,19 @@ class DevAddin:
             for key in self._ordered(self._dirty(seeds, edited)):
                 sheet, row, column = key
                 cell = sheet.cells.get((row, column))
-                if cell is None or cell.parsed is None:
+                formula = None if cell is None else cell.parsed
+                if formula is None:
                     continue
                 if isinstance(cell.value, CellError) and cell.value.code == "#CALC!":
                     continue
                 reader = _CellReader(self, sheet)
-                if cell.parsed.stream is not None:
-                    await self._start_stream(key, cell.parsed.stream, reader)
-                else:
-                    value = await evaluate(cell.parsed.tree, reader)
-                    if sheet.cells.get((row, column)) is cell:
-                        self.workbook.set_result(sheet, row, column, value)
+                if formula.stream is not None:
+                    await self._start_stream(key, formula, reader)
+                    continue
+                value = await evaluate(formula.tree, reader)
+                # Something written into the cell while its value was computed wins.
+                if sheet.cells.get((row, column)) is cell and cell.parsed is formula:
+                    self.workbook.set_result(sheet, row, column, value)
 
     def _dirty(self, seeds: list[tuple[Worksheet, Rect]], edited: bool) -> set[CellKey]:
         """Formula cells to compute: those written (when `edited`) and every cell that reads
@@ -346,10 +359,15 @@ class DevAddin:
 
     # -- streaming cells ------------------------------------------------------------------
 
-    async def _start_stream(self, key: CellKey, call: Any, reader: _CellReader) -> None:
-        await self._cancel_stream(key)
+    async def _start_stream(self, key: CellKey, formula: Formula, reader: _CellReader) -> None:
+        await self._send_cancel(self._forget_stream(key))
         sheet, row, column = key
+        call = formula.stream
+        assert call is not None
         args = [await evaluate(arg, reader, as_argument=True) for arg in call.args]
+        cell = sheet.cells.get((row, column))
+        if cell is None or cell.parsed is not formula:
+            return  # rewritten while the arguments were computed
         failed = next((a for a in args if isinstance(a, CellError)), None)
         if failed is not None or self.kernel is None:
             self.workbook.set_result(
@@ -360,7 +378,7 @@ class DevAddin:
         self._streams[request_id] = key
         self._cell_streams[key] = request_id
         self.workbook.set_result(sheet, row, column, GETTING_DATA)
-        await self.kernel.send({
+        message = {
             "type": "execute_streaming_function",
             "request_id": request_id,
             "module_name": module,
@@ -368,15 +386,28 @@ class DevAddin:
             "args": [to_wire(arg, self.table) for arg in args],
             "workbook_id": self.kernel.workbook_id,
             "source": "addin",
-        })
+        }
+        try:
+            await self.kernel.send(message)
+        except Exception as error:  # noqa: BLE001 - a closed connection
+            self._streams.pop(request_id, None)
+            self._cell_streams.pop(key, None)
+            text = f"The kernel cannot be reached ({type(error).__name__})"
+            self.workbook.set_result(sheet, row, column, CellError("#VALUE!", text))
 
-    async def _cancel_stream(self, key: CellKey) -> None:
+    def _forget_stream(self, key: CellKey) -> str | None:
+        """Detach the cell's stream (its later values are dropped); its request id, if any."""
         request_id = self._cell_streams.pop(key, None)
-        if request_id is None:
-            return
-        self._streams.pop(request_id, None)
-        if self.kernel is not None:
-            await self.kernel.send({"type": "cancel_streaming_function", "request_id": request_id})
+        if request_id is not None:
+            self._streams.pop(request_id, None)
+        return request_id
+
+    async def _send_cancel(self, request_id: str | None) -> None:
+        if request_id is not None and self.kernel is not None:
+            # A closed connection has ended the stream already.
+            with contextlib.suppress(Exception):
+                await self.kernel.send(
+                    {"type": "cancel_streaming_function", "request_id": request_id})
 
     def active_streams(self) -> dict[str, str]:
         """Running streams: request id -> the address of their cell."""
@@ -396,8 +427,8 @@ class DevAddin:
         else:
             try:
                 value = _cell_value(from_wire(message.get("result"), self.table))
-            except OfficeError as error:
-                value = CellError("#VALUE!", str(error))
+            except Exception as error:  # noqa: BLE001 - a malformed value is the cell's error
+                value = CellError("#VALUE!", f"{type(error).__name__}: {error}")
         self.workbook.set_result(sheet, row, column, value)
         self._spawn(self._recalculate([(sheet, Rect(row, column, row, column))], edited=False))
 
@@ -442,7 +473,7 @@ class DevAddin:
 
     def edit(self, address: str, value: Any) -> None:
         """Type `value` (a constant or "=formula") into every cell of `address`, as in the grid;
-        recalculation and events follow (await `settled`)."""
+        recalculation and events follow (await `settled`). Call it on the add-in's loop."""
         sheet_name, rect = parse_address(address)
         sheet = self.workbook.sheet(sheet_name)
         self.workbook.write(sheet, rect, [[value] * rect.columns for _ in range(rect.rows)])

@@ -19,8 +19,10 @@ Evaluation never raises: every failure is an error value (`CellError`), as a wor
 
 from __future__ import annotations
 
+import math
 import re
 from dataclasses import dataclass, field
+from decimal import ROUND_HALF_UP, Decimal
 from typing import Any
 
 from .addresses import AddressError, Rect, parse_address
@@ -34,6 +36,7 @@ __all__ = [
     "Reader",
     "evaluate",
     "parse_formula",
+    "round_half_up",
 ]
 
 
@@ -264,6 +267,15 @@ def _text(value: Any) -> str:
     return str(value)
 
 
+def round_half_up(value: float, digits: int = 0) -> float | int:
+    """`value` rounded as worksheets round: halves away from zero, on the decimal digits shown
+    (2.675 to 2 places is 2.68, 2.5 to 0 places is 3); whole when `digits` <= 0."""
+    if not math.isfinite(value):
+        return value
+    rounded = Decimal(repr(value)).quantize(Decimal(1).scaleb(-digits), rounding=ROUND_HALF_UP)
+    return int(rounded) if digits <= 0 else float(rounded)
+
+
 def _flat_numbers(values: list[Any]) -> list[Any]:
     """Numbers of the arguments (ranges flattened; text and empty cells inside ranges skipped)."""
     numbers: list[Any] = []
@@ -301,7 +313,7 @@ def _scalar_builtin(name: str, values: list[Any]) -> Any:
     if name == "ABS" and len(numbers) == 1:
         return abs(numbers[0])
     if name == "ROUND" and len(numbers) in (1, 2):
-        return round(numbers[0], int(numbers[1]) if len(numbers) == 2 else 0)
+        return round_half_up(numbers[0], int(numbers[1]) if len(numbers) == 2 else 0)
     return CellError("#VALUE!", f"Wrong number of arguments for {name}")
 
 

@@ -189,10 +189,14 @@ class RootFunction(OfficeObject):
 
 
 class ExcelNamespace(OfficeObject):
+    """The `Excel` namespace (root id 1); none of its members is modelled."""
+
     TYPE = "Excel"
 
 
 class RequestContext(OfficeObject):
+    """The request context (root id 0): the way to the workbook."""
+
     TYPE = "RequestContext"
     PROPERTIES = ("workbook",)
     METHODS = ("sync",)
@@ -206,6 +210,8 @@ class RequestContext(OfficeObject):
 
 
 class WorkbookObject(OfficeObject):
+    """`context.workbook`."""
+
     TYPE = "Workbook"
     PROPERTIES = ("worksheets", "name")
 
@@ -235,6 +241,8 @@ class EventHandlers(OfficeObject):
 
 
 class EventHandlerResult(OfficeObject):
+    """What `onChanged.add` returns: `remove()` ends the registration."""
+
     TYPE = "EventHandlerResult"
     METHODS = ("remove",)
 
@@ -247,6 +255,8 @@ class EventHandlerResult(OfficeObject):
 
 
 class WorksheetCollection(OfficeObject):
+    """`workbook.worksheets`."""
+
     TYPE = "WorksheetCollection"
     PROPERTIES = ("items", "onChanged")
     METHODS = ("getItem", "add", "getActiveWorksheet", "getCount")
@@ -284,6 +294,8 @@ class WorksheetCollection(OfficeObject):
 
 
 class WorksheetObject(OfficeObject):
+    """One worksheet."""
+
     TYPE = "Worksheet"
     PROPERTIES = ("name", "onChanged")
     SETTABLE = ("name",)
@@ -338,6 +350,8 @@ def _checked(action: Any) -> Any:
 
 
 class Range(OfficeObject):
+    """A rectangle of cells on one worksheet."""
+
     TYPE = "Range"
     PROPERTIES = ("values", "formulas", "text", "numberFormat", "address", "rowCount",
                   "columnCount", "rowIndex", "columnIndex", "format", "worksheet")
@@ -466,6 +480,8 @@ def _plain(value: Any, empty: Any) -> Any:
 
 
 class RangeFormat(OfficeObject):
+    """`range.format`."""
+
     TYPE = "RangeFormat"
     PROPERTIES = ("fill", "font")
 
@@ -483,6 +499,8 @@ class RangeFormat(OfficeObject):
 
 
 class RangeFill(RangeFormat):
+    """`range.format.fill`: the background colour."""
+
     TYPE = "RangeFill"
     PROPERTIES = ("color",)
     SETTABLE = ("color",)
@@ -494,13 +512,16 @@ class RangeFill(RangeFormat):
 
     @color.setter
     def color(self, value: Any) -> None:
-        _checked(lambda: self.book.set_format(self.owner.sheet, self.owner.rect, fill=str(value)))
+        fill = None if value is None else str(value)
+        _checked(lambda: self.book.set_format(self.owner.sheet, self.owner.rect, fill=fill))
 
     def clear(self) -> None:
         _checked(lambda: self.book.set_format(self.owner.sheet, self.owner.rect, fill=None))
 
 
 class RangeFont(RangeFormat):
+    """`range.format.font`: bold only."""
+
     TYPE = "RangeFont"
     PROPERTIES = ("bold",)
     SETTABLE = ("bold",)

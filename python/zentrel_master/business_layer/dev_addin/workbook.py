@@ -3,13 +3,16 @@
 from __future__ import annotations
 
 import json
+import re
 from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any
 
+from zentrel_master.logging_config import get_logger
+
 from .addresses import Rect, column_letters, format_address, parse_address
-from .formulas import CellError, Formula, FormulaError, parse_formula
+from .formulas import CellError, Formula, FormulaError, parse_formula, round_half_up
 
 __all__ = [
     "MAX_CELLS",
@@ -22,11 +25,20 @@ __all__ = [
     "render",
 ]
 
+_log = get_logger(__name__)
+
 #: The most cells one read or write may touch (a whole column is a million cells).
 MAX_CELLS = 100_000
 
 #: Shown while a streaming cell waits for its first value.
 GETTING_DATA = CellError("#GETTING_DATA", "Waiting for the first value of the stream")
+
+
+#: The number formats `display_text` applies: digits, grouping, decimals, percent ("#,##0.00%").
+_NUMBER_FORMAT = re.compile(r"[#,0]*0(?:\.0+)?%?")
+
+#: What a cell can hold (None in a write leaves the cell as it is).
+_CELL_TYPES = (type(None), bool, int, float, str)
 
 
 class WorkbookError(ValueError):
@@ -115,7 +127,10 @@ class Workbook:
 
     def notify(self, change: Change) -> None:
         for listener in list(self._listeners):
-            listener(change)
+            try:
+                listener(change)
+            except Exception:  # noqa: BLE001 - a failing listener must not hide the change
+                _log.exception("Workbook change listener failed on %s", change)
 
     # -- sheets ---------------------------------------------------------------------------
 
@@ -147,6 +162,11 @@ class Workbook:
         sheet.name = name
         self.notify(Change(name, None, "sheets"))
 
+    def bind_event(self, sheet: str, module: str, function: str) -> None:
+        """Call `module.function(event)` ("event_execution") when cells of `sheet` change."""
+        self.event_bindings.append({"sheet": self.sheet(sheet).name, "event": "onChanged",
+                                    "module": module, "function": function})
+
     def activate(self, sheet: Worksheet) -> None:
         self.active = sheet
         self.notify(Change(sheet.name, None, "sheets"))
@@ -156,17 +176,20 @@ class Workbook:
     def write(self, sheet: Worksheet, rect: Rect, rows: list[list[Any]]) -> None:
         """Write constants and formulas (text starting with "="); None leaves a cell alone."""
         _check_size(rect)
-        if len(rows) != rect.rows or any(len(row) != rect.columns for row in rows):
+        if len(rows) != rect.rows or any(
+            not isinstance(row, list) or len(row) != rect.columns for row in rows
+        ):
             raise WorkbookError(
                 "The number of rows or columns in the input array doesn't match the size or "
                 "dimensions of the range."
             )
+        # Checked before anything is written: a refused write leaves every cell as it was.
+        if any(not isinstance(entry, _CELL_TYPES) for row in rows for entry in row):
+            raise WorkbookError("A cell holds a number, a text or a boolean")
         for r, row in enumerate(rows):
             for c, entry in enumerate(row):
                 if entry is None:
                     continue
-                if isinstance(entry, (list, dict)):
-                    raise WorkbookError("A cell holds a number, a text or a boolean")
                 cell = sheet.cell(rect.top + r, rect.left + c)
                 if isinstance(entry, str) and entry.startswith("=") and len(entry) > 1:
                     cell.formula = entry
@@ -246,8 +269,14 @@ class Workbook:
             if not isinstance(entry, dict) or not isinstance(entry.get("name"), str):
                 raise WorkbookError("Each sheet needs a 'name'")
             sheet = book.add_sheet(entry["name"])
-            for address, content in (entry.get("cells") or {}).items():
-                _, rect = parse_address(address)
+            cells = entry.get("cells") or {}
+            if not isinstance(cells, dict):
+                raise WorkbookError(f"The cells of sheet {entry['name']!r} are not a map")
+            for address, content in cells.items():
+                try:
+                    _, rect = parse_address(address)
+                except ValueError as error:
+                    raise WorkbookError(f"Sheet {entry['name']!r}: {error}") from None
                 if isinstance(content, dict):
                     book.write(sheet, rect, [[content.get("value")] * rect.columns] * rect.rows)
                     book.set_format(
@@ -295,16 +324,17 @@ def display_text(cell: Cell | None) -> str:
     value = cell.value
     if isinstance(value, bool):
         return "TRUE" if value else "FALSE"
-    if not isinstance(value, (int, float)) or cell.number_format == "General":
+    fmt = cell.number_format
+    if not isinstance(value, (int, float)) or not _NUMBER_FORMAT.fullmatch(fmt):
+        # General, and the formats not modelled here (dates, text, sections)
         if isinstance(value, float):
             return f"{value:.10g}"
         return str(value)
-    fmt = cell.number_format
     decimals = len(fmt.split(".")[1].rstrip("%")) if "." in fmt else 0
     grouping = "," if "," in fmt else ""
     if fmt.endswith("%"):
-        return f"{value * 100:{grouping}.{decimals}f}%"
-    return f"{value:{grouping}.{decimals}f}"
+        return f"{round_half_up(value * 100, decimals):{grouping}.{decimals}f}%"
+    return f"{round_half_up(value, decimals):{grouping}.{decimals}f}"
 
 
 def render(sheet: Worksheet, rect: Rect | None = None, width: int = 12) -> str:
