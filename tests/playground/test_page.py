@@ -151,6 +151,24 @@ class TestGrid:
         expect(cell(page, "B1")).to_have_text("4")
         expect(cell(page, "B3")).to_have_text("10")
 
+    def test_typing_on_a_selected_cell_edits_it_and_enter_moves_down(self, page):
+        cell(page, "E1").click()
+        page.keyboard.type("12")
+        page.keyboard.press("Enter")
+        expect(cell(page, "E1")).to_have_text("12")
+        expect(cell(page, "E2")).to_have_class("selected")
+        page.keyboard.type("=E1*2")
+        page.keyboard.press("Enter")
+        expect(cell(page, "E2")).to_have_text("24")
+
+    def test_what_a_cell_function_prints_appears_in_the_console(self, page):
+        new_module(page, "noisy").fill("def shout(x):\n    print('computing', x)\n    return x\n")
+        page.locator("#save-module").click()
+        expect(page.locator("#module-tabs button.unsaved")).to_have_count(0)
+        type_into_cell(page, "F1", "=noisy.shout(7)")
+        expect(cell(page, "F1")).to_have_text("7")
+        expect(page.locator("#console-output .workbook")).to_contain_text(["computing 7"])
+
     def test_a_failing_function_shows_an_error_value_with_its_text(self, page):
         type_into_cell(page, "C1", "=failing.ratio(B1, 0)")
         expect(cell(page, "C1")).to_have_text("#VALUE!")
