@@ -181,6 +181,14 @@ class TestGrid:
         expect(cell(page, "D1")).to_have_text("from code")
         expect(cell(page, "D2")).to_have_text("42")
 
+    def test_a_sheet_added_by_user_code_gets_a_tab(self, page):
+        run(page, "import zentrel\n"
+                  "zentrel.context.workbook.worksheets.add('Added').getRange('A1').values = 'new'")
+        page.locator("#sheet-tabs button", has_text="Added").click()
+        expect(cell(page, "A1")).to_have_text("new")
+        page.locator("#sheet-tabs button", has_text="Orders").click()
+        expect(cell(page, "A1")).to_have_text("Quantity")
+
     def test_a_streaming_cell_updates_and_stops_when_replaced(self, page, playground):
         page.locator("#sheet-tabs button", has_text="Live").click()
         expect(page.locator("#sheet-tabs button.active")).to_have_text("Live")

@@ -3,8 +3,15 @@
 from __future__ import annotations
 
 import json
+import re
+import select
+import signal
+import subprocess
+import sys
+import time
 import urllib.error
 import urllib.request
+from pathlib import Path
 from typing import Any
 
 import pytest
@@ -136,3 +143,35 @@ class TestKernelLink:
             again = exchange(socket, json.dumps({"type": "hover_request", "code": "x", "id": 3}))
             assert again == {"type": "error", "id": 3,
                              "message": "The kernel has ended; restart the playground"}
+
+
+class TestCommand:
+    def test_serves_the_example_workbook_and_ends_with_its_kernel_on_sigterm(self):
+        process = subprocess.Popen(
+            [sys.executable, "-m", "zentrel_master.business_layer.playground"],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            ready = select.select([process.stdout], [], [], units(2))[0]
+            assert ready, "no address printed"
+            line = process.stdout.readline()
+            match = re.fullmatch(r"Playground on (http://127\.0\.0\.1:\d+/) .*\n", line)
+            assert match, line
+            with urllib.request.urlopen(match[1], timeout=units()) as response:
+                assert b"<title>Zentrel playground</title>" in response.read()
+            children = Path(f"/proc/{process.pid}/task/{process.pid}/children").read_text()
+            kernels = [int(pid) for pid in children.split()]
+            assert kernels, "no kernel process"
+            with connect(match[1].replace("http", "ws") + "ws") as socket:
+                hello = exchange(socket, json.dumps({"type": "hello", "id": 1}))
+                assert "finance" in hello["modules"]
+                assert any(c["input"].startswith("=") for c in hello["grid"]["cells"].values())
+            process.send_signal(signal.SIGTERM)
+            assert process.wait(units()) == 0
+            deadline = time.monotonic() + units()
+            while any(Path(f"/proc/{pid}").exists() for pid in kernels):
+                assert time.monotonic() < deadline, "kernel process left running"
+                time.sleep(0.05)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
