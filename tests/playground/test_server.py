@@ -46,10 +46,18 @@ class TestHttp:
             urllib.request.urlopen(playground.url.rstrip("/") + path, timeout=units())
         assert raised.value.code == 404
 
-    def test_a_websocket_from_another_origin_is_refused(self, playground):
+    @pytest.mark.parametrize("origin", ["http://127.0.0.1:{port}", "http://localhost:{port}"],
+                             ids=["address", "localhost"])
+    def test_the_page_s_own_origin_may_open_the_websocket(self, playground, origin):
+        port = playground.playground.port
+        with connect(f"ws://127.0.0.1:{port}/ws", origin=origin.format(port=port)) as socket:
+            assert exchange(socket, json.dumps({"type": "hello", "id": 1}))["type"] == "hello"
+
+    @pytest.mark.parametrize("origin", ["http://elsewhere.test", "http://127.0.0.1:1",
+                                        "null"], ids=["other-site", "other-port", "null"])
+    def test_a_websocket_from_another_origin_is_refused(self, playground, origin):
         with pytest.raises(InvalidStatus) as raised:
-            connect(f"ws://127.0.0.1:{playground.playground.port}/ws",
-                    origin="http://elsewhere.test").close()
+            connect(f"ws://127.0.0.1:{playground.playground.port}/ws", origin=origin).close()
         assert raised.value.response.status_code == 403
 
 

@@ -15,8 +15,11 @@ EXAMPLES = Path(__file__).resolve().parents[4] / "examples"
 
 
 async def _serve(args: argparse.Namespace) -> None:
-    playground = Playground(book=args.book, modules_dir=args.modules, index_dir=args.index,
-                            port=args.port, kernel_log_level=args.log_level)
+    try:
+        playground = Playground(book=args.book, modules_dir=args.modules, index_dir=args.index,
+                                port=args.port, kernel_log_level=args.log_level)
+    except (OSError, ValueError) as error:
+        raise SystemExit(f"cannot open the workbook {str(args.book)!r}: {error}") from None
     try:
         await playground.start()
         print(f"Playground on {playground.url}  (Ctrl-C ends it)", flush=True)

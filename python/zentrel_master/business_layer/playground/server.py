@@ -185,7 +185,8 @@ class Playground:
         if path == PAGE_PATH:
             origin = request.headers.get("Origin")
             # Another site open in the same browser must not run code in this kernel.
-            if origin is not None and origin != self.url.rstrip("/"):
+            own = {f"http://{host}:{self.port}" for host in (self.host, "localhost")}
+            if origin is not None and origin not in own:
                 return connection.respond(HTTPStatus.FORBIDDEN, "Foreign origin refused\n")
             return None
         if path not in STATIC_FILES:
