@@ -26,6 +26,11 @@ def total(quantity, price):
     return quantity * price
 
 
+def on_change(event):
+    """Says which cells changed (bound to the Orders sheet)."""
+    print(f"changed {event.worksheetId}!{event.address}")
+
+
 def ticks(start, delay=0.05):
     """Counts up from `start`, one value every `delay` seconds."""
     value = start
@@ -50,7 +55,8 @@ BOOK = {
         }},
         {"name": "Live", "cells": {"A1": "Start", "B1": 100, "A2": "Tick", "B3": "=B2*2"}},
     ],
-    "events": [],
+    "events": [{"sheet": "Orders", "event": "onChanged", "module": "pricing",
+                "function": "on_change"}],
 }
 
 

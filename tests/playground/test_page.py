@@ -169,6 +169,11 @@ class TestGrid:
         expect(cell(page, "F1")).to_have_text("7")
         expect(page.locator("#console-output .workbook")).to_contain_text(["computing 7"])
 
+    def test_an_edit_runs_the_sheet_s_change_handler(self, page):
+        type_into_cell(page, "A6", "note")
+        expect(page.locator("#console-output .workbook")).to_contain_text(
+            ["changed Orders!A6"])
+
     def test_a_failing_function_shows_an_error_value_with_its_text(self, page):
         type_into_cell(page, "C1", "=failing.ratio(B1, 0)")
         expect(cell(page, "C1")).to_have_text("#VALUE!")
