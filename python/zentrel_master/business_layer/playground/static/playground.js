@@ -270,7 +270,10 @@ function saveModule() {
       return;
     }
     editor.modules[name] = text;
-    if (editor.drafts[name] === text || editor.current === name) delete editor.drafts[name];
+    // Text typed while the save was on its way stays a draft.
+    const now = editor.current === name ? code().value : editor.drafts[name];
+    if (now === undefined || now === text) delete editor.drafts[name];
+    else editor.drafts[name] = now;
     renderModuleTabs();
     if (editor.current === name) requestDiagnostics();
   });
