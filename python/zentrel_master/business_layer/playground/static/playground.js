@@ -81,7 +81,8 @@ function buildGrid(message) {
   grid.shape = `${message.sheet}:${message.rows}x${message.columns}`;
   grid.cells = {};
   const table = $("#grid");
-  const head = `<thead><tr><th></th>${message.letters.map((l) => `<th>${l}</th>`).join("")}</tr></thead>`;
+  const letters = message.letters.map((letter) => `<th>${letter}</th>`).join("");
+  const head = `<thead><tr><th></th>${letters}</tr></thead>`;
   const cells = "<td></td>".repeat(message.columns);
   const body = [];
   for (let row = 0; row < message.rows; row++) body.push(`<tr><th>${row + 1}</th>${cells}</tr>`);
@@ -154,7 +155,8 @@ function showSelection() {
 
 function selectCell(row, column) {
   const rows = grid.tds.length, columns = grid.tds[0] ? grid.tds[0].length : 0;
-  grid.selected = [Math.max(0, Math.min(rows - 1, row)), Math.max(0, Math.min(columns - 1, column))];
+  const clamp = (value, count) => Math.max(0, Math.min(count - 1, value));
+  grid.selected = [clamp(row, rows), clamp(column, columns)];
   $("#cell-input").blur();
   showSelection();
   const td = grid.tds[grid.selected[0]][grid.selected[1]];
@@ -225,13 +227,15 @@ const editor = {
 const code = () => $("#code");
 
 function renderModuleTabs() {
-  const names = [...new Set([...Object.keys(editor.modules), ...Object.keys(editor.drafts)])].sort();
+  const names = [...new Set([...Object.keys(editor.modules), ...Object.keys(editor.drafts)])];
+  names.sort();
   $("#module-tabs").replaceChildren(...names.map((name) => {
     const button = document.createElement("button");
     button.type = "button";
     button.textContent = name;
     button.classList.toggle("active", name === editor.current);
-    button.classList.toggle("unsaved", name in editor.drafts && editor.drafts[name] !== editor.modules[name]);
+    const unsaved = name in editor.drafts && editor.drafts[name] !== editor.modules[name];
+    button.classList.toggle("unsaved", unsaved);
     button.onclick = () => openModule(name);
     return button;
   }));
@@ -341,8 +345,9 @@ function refreshEditor() {
     const kind = worst[i + 1];
     const title = editor.diagnostics.filter((d) => d.startLineNumber === i + 1)
       .map((d) => d.message).join("\n");
-    return kind ? `<div class="${kind}" title="${escapeHtml(title).replace(/"/g, "&quot;")}">${i + 1}</div>`
-                : `<div>${i + 1}</div>`;
+    if (!kind) return `<div>${i + 1}</div>`;
+    const tip = escapeHtml(title).replace(/"/g, "&quot;");
+    return `<div class="${kind}" title="${tip}">${i + 1}</div>`;
   }).join("");
   const marks = editor.diagnostics.map((d) => {
     const start = offsetOf(lines, d.startLineNumber, d.startColumn);
@@ -357,7 +362,8 @@ function refreshEditor() {
   for (const mark of marks) {
     if (mark.start < at) continue;
     html += escapeHtml(text.slice(at, mark.start));
-    html += `<span class="diag-${mark.kind}">${escapeHtml(text.slice(mark.start, mark.end))}</span>`;
+    const marked = escapeHtml(text.slice(mark.start, mark.end));
+    html += `<span class="diag-${mark.kind}">${marked}</span>`;
     at = mark.end;
   }
   $("#mirror").innerHTML = html + escapeHtml(text.slice(at)) + "\n";
@@ -584,7 +590,8 @@ function setUpEditor() {
     } else if (open && (event.key === "ArrowDown" || event.key === "ArrowUp")) {
       event.preventDefault();
       const step = event.key === "ArrowDown" ? 1 : -1;
-      editor.active = (editor.active + step + editor.completions.length) % editor.completions.length;
+      const count = editor.completions.length;
+      editor.active = (editor.active + step + count) % count;
       markActive();
     } else if (open && (event.key === "Enter" || event.key === "Tab")) {
       event.preventDefault();
@@ -639,7 +646,8 @@ function runCode() {
   const text = input.value;
   if (!text.trim()) return;
   input.value = "";
-  appendOutput(text.split("\n").map((l, i) => (i ? "... " : ">>> ") + l).join("\n") + "\n", "input");
+  const echo = text.split("\n").map((line, i) => (i ? "... " : ">>> ") + line);
+  appendOutput(echo.join("\n") + "\n", "input");
   send({ type: "execution_request", code: text }, (message) => {
     switch (message.type) {
       case "stdout":
@@ -690,11 +698,15 @@ function showResolution(reply) {
     const spec = p.spec;
     const extras = spec.extras && spec.extras.length ? `[${spec.extras.join(",")}]` : "";
     const why = p.is_direct ? "requested" : "dependency";
-    return `<tr><td>${i + 1}.</td><td>${escapeHtml(`${spec.name}${extras}==${spec.version}`)}</td>` +
+    const pin = escapeHtml(`${spec.name}${extras}==${spec.version}`);
+    return `<tr><td>${i + 1}.</td><td>${pin}</td>` +
            `<td>${escapeHtml(why)}</td></tr>`;
   }).join("");
-  const conflicts = reply.conflicts.map((c) => `<div class="conflict">${escapeHtml(
-    `${c.package}: ${c.requested_version} requested by ${c.requested_by}, keeping ${c.existing_version}`)}</div>`);
+  const conflicts = reply.conflicts.map((c) => {
+    const text = `${c.package}: ${c.requested_version} requested by ${c.requested_by}, ` +
+      `keeping ${c.existing_version}`;
+    return `<div class="conflict">${escapeHtml(text)}</div>`;
+  });
   const errors = reply.errors.map((e) => `<div class="error">${escapeHtml(String(e))}</div>`);
   out.innerHTML = `<h4>Install order (${reply.packages.length})</h4><table>${rows}</table>` +
     `<h4>Conflicts (${conflicts.length})</h4>${conflicts.join("")}` +
@@ -704,7 +716,8 @@ function showResolution(reply) {
 function setUpPanels() {
   document.querySelectorAll("#bottom-pane .tab").forEach((tab) => {
     tab.onclick = () => {
-      document.querySelectorAll("#bottom-pane .tab").forEach((t) => t.classList.toggle("active", t === tab));
+      document.querySelectorAll("#bottom-pane .tab")
+        .forEach((other) => other.classList.toggle("active", other === tab));
       document.querySelectorAll("#bottom-pane .panel").forEach((panel) => {
         panel.hidden = panel.id !== tab.dataset.panel;
       });
