@@ -15,14 +15,12 @@ or file whose symbolic link leaves it is refused with a warning.
 
 from __future__ import annotations
 
-import importlib.metadata
+import html
 import os
 import re
 import stat
-import zipfile
 from dataclasses import dataclass, field
-from html.parser import HTMLParser
-from typing import Any
+from typing import TYPE_CHECKING, Any
 from urllib.parse import unquote, urlsplit
 
 from zentrel_master.logging_config import get_logger
@@ -40,6 +38,9 @@ try:
 except ImportError as e:  # the solver still loads; reading an index then reports this
     PACKAGING_MISSING = e
 
+if TYPE_CHECKING:
+    import importlib.metadata
+
 __all__ = ["PACKAGING_MISSING", "DependencyMap", "PackageIndexClient"]
 
 DependencyMap = dict[str, Any]
@@ -50,6 +51,8 @@ logger = get_logger(__name__)
 _METADATA_SUFFIX = ".metadata"
 _PAGE = "index.html"
 # The extra names a marker compares with: `extra == "x"` and the mirrored `"x" == extra`.
+_ANCHOR = re.compile(r"""<a\s((?:[^>"']|"[^"]*"|'[^']*')*)>""", re.IGNORECASE)
+_ATTRIBUTE = re.compile(r"""([^\s=/>"']+)(?:\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s"'=<>`]+)))?""")
 _EXTRA_NAMES = re.compile(r"""\bextra\s*==\s*['"]([^'"]+)['"]|['"]([^'"]+)['"]\s*==\s*extra\b""")
 
 
@@ -93,20 +96,22 @@ class _Root:
     real: str
     stamp: int
     folders: dict[str, str] = field(default_factory=dict)
+    project_dirs: dict[str, str | None] = field(default_factory=dict)
 
 
-class _LinkParser(HTMLParser):
-    """Collects the links of a simple-repository project page with their attributes."""
-
-    def __init__(self) -> None:
-        super().__init__()
-        self.links: list[dict[str, str | None]] = []
-
-    def handle_starttag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
-        if tag == "a":
-            values = dict(attrs)
-            if values.get("href"):
-                self.links.append(values)
+def _page_links(text: str) -> list[dict[str, str]]:
+    """The attributes of every `<a href=...>` of a simple-repository page (names lower-cased,
+    values with character references resolved). A scan for anchor tags rather than a full HTML
+    parse: the pages are machine-written lists of links, and this is several times faster."""
+    links = []
+    for tag in _ANCHOR.finditer(text):
+        attributes = {}
+        for match in _ATTRIBUTE.finditer(tag.group(1)):
+            value = next((v for v in match.group(2, 3, 4) if v is not None), "")
+            attributes[match.group(1).lower()] = html.unescape(value)
+        if attributes.get("href"):
+            links.append(attributes)
+    return links
 
 
 def _inside(path: str, directory: str) -> bool:
@@ -153,6 +158,8 @@ class PackageIndexClient:
         self._need_packaging()
         if not self.target.is_current:
             return None  # what this interpreter has installed is not installed on the target
+        import importlib.metadata  # only here: importing it costs more than a whole resolution
+
         try:
             dist = importlib.metadata.distribution(package_name)
         except (importlib.metadata.PackageNotFoundError, ValueError):
@@ -183,17 +190,20 @@ class PackageIndexClient:
 
     def index_dir(self) -> str:
         """The index directory the settings name; LookupError when there is none."""
-        self._need_packaging()
-        getter = getattr(self.settings_manager, "get_package_index_dir", None)
-        path = getter() if callable(getter) else None
-        if not path:
-            raise LookupError("no package index directory is configured")
-        path = os.fspath(path)
+        path = self._configured_dir()
         if not os.path.isdir(path):
             if os.path.exists(path):
                 raise LookupError(f"package index directory {path!r} is not a directory")
             raise LookupError(f"package index directory {path!r} does not exist")
         return path
+
+    def _configured_dir(self) -> str:
+        self._need_packaging()
+        getter = getattr(self.settings_manager, "get_package_index_dir", None)
+        path = getter() if callable(getter) else None
+        if not path:
+            raise LookupError("no package index directory is configured")
+        return os.fspath(path)
 
     def _warn(self, text: str) -> None:
         """Logs a warning about the index once per client."""
@@ -202,7 +212,13 @@ class PackageIndexClient:
             logger.warning(text)
 
     def _index_root(self) -> _Root:
-        path = self.index_dir()
+        path = self._configured_dir()
+        try:
+            status = os.stat(path)
+        except OSError:
+            status = None
+        if status is None or not stat.S_ISDIR(status.st_mode):
+            path = self.index_dir()  # raises the error that says what is wrong
         stamp = os.stat(path).st_mtime_ns
         root = self._root
         if root is None or root.path != path or root.stamp != stamp:
@@ -218,14 +234,20 @@ class PackageIndexClient:
         return root
 
     def _project_dir(self, root: _Root, canonical: str) -> str | None:
+        """The project's folder; None when there is none or its link leaves the index. Known
+        until the index directory changes (replacing a link changes it too)."""
+        if canonical in root.project_dirs:
+            return root.project_dirs[canonical]
         folder = root.folders.get(canonical)
-        if folder is None:
-            return None
-        path = os.path.join(root.path, folder)
-        if os.path.islink(path) and not _inside(os.path.realpath(path), root.real):
+        path = os.path.join(root.path, folder) if folder is not None else None
+        if path is not None and os.path.islink(path) \
+                and not _inside(os.path.realpath(path), root.real):
             self._warn(f"{path}: refused, the symbolic link leads outside the package index")
-            return None
-        return path if os.path.isdir(path) else None
+            path = None
+        if path is not None and not os.path.isdir(path):
+            path = None
+        root.project_dirs[canonical] = path
+        return path
 
     def _project(self, package_name: str) -> tuple[str, _Project | None]:
         canonical = canonicalize_name(package_name)
@@ -260,10 +282,8 @@ class PackageIndexClient:
                 text = raw.decode("utf-8")
             except UnicodeDecodeError as e:
                 raise ValueError(f"{page}: not UTF-8 text ({e.reason} at byte {e.start})") from None
-            parser = _LinkParser()
-            parser.feed(text)
-            for link in parser.links:
-                href = link["href"] or ""
+            for link in _page_links(text):
+                href = link["href"]
                 parts = urlsplit(href)
                 if parts.scheme or parts.netloc:
                     continue
@@ -282,6 +302,11 @@ class PackageIndexClient:
                 names = {entry.name.removesuffix(_METADATA_SUFFIX) for entry in entries}
             listed = [(name, os.path.join(directory, name), False, None) for name in sorted(names)]
 
+        # One listing of the folder tells which files exist and which are links, without a
+        # system call per file.
+        with os.scandir(directory) as scan:
+            present = {entry.name: entry for entry in scan}
+        flat = os.path.normpath(directory)
         wheels: list[_Wheel] = []
         seen: set[str] = set()
         for filename, path, yanked, requires_python in listed:
@@ -296,9 +321,10 @@ class PackageIndexClient:
             if name != canonical:
                 self._warn(f"{path}: a wheel of {name}, not of {canonical}; left out")
                 continue
-            nested = os.path.dirname(path) != os.path.normpath(directory)
-            has_file = self._readable(root, path, nested)
-            has_metadata_file = self._readable(root, path + _METADATA_SUFFIX, nested)
+            nested = os.path.dirname(path) != flat
+            has_file = self._readable(root, path, present.get(filename), nested)
+            has_metadata_file = self._readable(root, path + _METADATA_SUFFIX,
+                                               present.get(filename + _METADATA_SUFFIX), nested)
             if not (has_file or has_metadata_file):
                 logger.debug("%s: listed, but neither the wheel nor its metadata exists", path)
                 continue
@@ -306,18 +332,22 @@ class PackageIndexClient:
                                  self.target.supports(wheel_tags), yanked, requires_python))
         return wheels
 
-    def _readable(self, root: _Root, path: str, nested: bool) -> bool:
-        """True when `path` is a regular file inside the index (a link leaving it is refused)."""
-        try:
-            mode = os.lstat(path).st_mode
-        except (OSError, ValueError):
-            return False
-        if stat.S_ISLNK(mode) or nested:
-            if not _inside(os.path.realpath(path), root.real):
-                self._warn(f"{path}: refused, the symbolic link leads outside the package index")
+    def _readable(
+        self, root: _Root, path: str, entry: os.DirEntry[str] | None, nested: bool
+    ) -> bool:
+        """True when `path` is a regular file inside the index (a link leaving it is refused).
+        `entry` is its listing in the project folder (None: absent); `nested` paths lie below."""
+        if not nested:
+            if entry is None:
                 return False
-            return os.path.isfile(path)
-        return stat.S_ISREG(mode)
+            if not entry.is_symlink():
+                return entry.is_file(follow_symlinks=False)
+        elif not os.path.lexists(path):
+            return False
+        if not _inside(os.path.realpath(path), root.real):
+            self._warn(f"{path}: refused, the symbolic link leads outside the package index")
+            return False
+        return os.path.isfile(path)
 
     def _usable(self, canonical: str, wheel: _Wheel) -> bool:
         """True when the wheel may be offered: compatible, not yanked, its metadata readable and
@@ -413,17 +443,8 @@ class PackageIndexClient:
             return cached
         source = wheel.path + _METADATA_SUFFIX if wheel.has_metadata_file else wheel.path
         try:
-            if wheel.has_metadata_file:
-                with open(source, "rb") as f:
-                    raw = f.read()
-            else:
-                with zipfile.ZipFile(source) as archive:
-                    members = [m for m in archive.namelist()
-                               if re.fullmatch(r"[^/]+\.dist-info/METADATA", m)]
-                    if len(members) != 1:
-                        raise ValueError(f"{source}: no single *.dist-info/METADATA in the wheel")
-                    raw = archive.read(members[0])
-        except (OSError, zipfile.BadZipFile) as e:
+            raw = _metadata_bytes(source, from_wheel=not wheel.has_metadata_file)
+        except OSError as e:
             raise ValueError(f"{source}: unreadable ({e})") from None
         try:
             text = raw.decode("utf-8")
@@ -445,6 +466,24 @@ class PackageIndexClient:
             frozenset(canonicalize_name(e) for e in headers.get("provides-extra", [])))
         self._metadata[wheel.path] = metadata
         return metadata
+
+
+def _metadata_bytes(path: str, *, from_wheel: bool) -> bytes:
+    """The bytes of a .metadata file, or of the one *.dist-info/METADATA inside a wheel."""
+    if not from_wheel:
+        with open(path, "rb") as f:
+            return f.read()
+    import zipfile  # only for a wheel without its .metadata file
+
+    try:
+        with zipfile.ZipFile(path) as archive:
+            members = [m for m in archive.namelist()
+                       if re.fullmatch(r"[^/]+\.dist-info/METADATA", m)]
+            if len(members) != 1:
+                raise ValueError(f"{path}: no single *.dist-info/METADATA in the wheel")
+            return archive.read(members[0])
+    except zipfile.BadZipFile as e:
+        raise ValueError(f"{path}: not a readable wheel ({e})") from None
 
 
 def _headers(text: str) -> dict[str, list[str]]:
@@ -476,6 +515,8 @@ def _first(fields: dict[str, list[str]], key: str) -> str | None:
 
 def _extra_satisfied(dist: importlib.metadata.Distribution, extra: str) -> bool:
     """True when the distribution provides `extra` and what the extra adds is installed."""
+    import importlib.metadata
+
     wanted = canonicalize_name(extra)
     provided = {canonicalize_name(e) for e in dist.metadata.get_all("Provides-Extra") or []}
     if wanted not in provided:

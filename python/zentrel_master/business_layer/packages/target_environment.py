@@ -62,6 +62,7 @@ class TargetEnvironment:
         self, python_version: str | None = None, platforms: Sequence[str] | None = None
     ) -> None:
         self.is_current = not python_version and not platforms
+        self._python_answers: dict[str, bool] = {}
         self.markers: dict[str, str] = dict(default_environment())
         if self.is_current:
             self.tags = frozenset(tags.sys_tags())
@@ -90,11 +91,16 @@ class TargetEnvironment:
         """True when the target's Python satisfies a Requires-Python text (absent: any)."""
         if not requires_python or not requires_python.strip():
             return True
-        try:
-            wanted = SpecifierSet(requires_python)
-        except InvalidSpecifier:
-            return False  # as pip: a release whose Requires-Python is unreadable is passed over
-        return wanted.contains(self.python_full_version, prereleases=True)
+        answer = self._python_answers.get(requires_python)
+        if answer is None:
+            try:
+                wanted = SpecifierSet(requires_python)
+            except InvalidSpecifier:
+                answer = False  # as pip: a release whose Requires-Python is unreadable is passed over
+            else:
+                answer = wanted.contains(self.python_full_version, prereleases=True)
+            self._python_answers[requires_python] = answer
+        return answer
 
     def evaluate(self, marker: Marker, extra: str = "") -> bool:
         """The marker's value for the target with `extra` as the requested extra."""
