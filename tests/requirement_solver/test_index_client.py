@@ -91,6 +91,11 @@ class TestWheelsAndLinks:
         with pytest.raises(ValueError, match="invalid Requires-Dist 'not valid \\(\\(\\(' in bad-1.0"):
             run(client_for(tmp_path).get_dependencies("bad", "1.0"))
 
+    def test_direct_url_dependency_is_reported(self, tmp_path):
+        write_wheel(tmp_path / "bad", "bad", "1.0", ["lib @ https://example.invalid/lib.whl"])
+        with pytest.raises(ValueError, match="in bad-1.0-py3-none-any.whl: a direct URL"):
+            run(client_for(tmp_path).get_dependencies("bad", "1.0"))
+
     def test_links_leaving_the_project_directory_are_ignored(self, tmp_path):
         write_wheel(tmp_path / "outside", "outside", "6.6", [])
         project = tmp_path / "pkg"

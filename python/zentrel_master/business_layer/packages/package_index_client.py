@@ -411,6 +411,9 @@ class PackageIndexClient:
         for (`extra == "a" or extra == "b"`), names normalised."""
         try:
             requirement = Requirement(line)
+            if requirement.url:
+                # Resolving it from the index instead would install another package silently.
+                raise InvalidRequirement("a direct URL dependency is not supported")
             marker = requirement.marker
             markers = ""
             if marker is not None:
