@@ -65,3 +65,41 @@ def test_bad_requests_exit_non_zero_without_resolving():
 def test_missing_index_is_a_usage_error(tmp_path):
     out = cli("--index", str(tmp_path / "nowhere"), "requests")
     assert out.returncode == 2 and "does not exist" in out.stderr
+
+
+def names(out: subprocess.CompletedProcess) -> list[str]:
+    return [p["spec"]["name"] for p in json.loads(out.stdout)["packages"]]
+
+
+class TestTargetAndRequirementForms:
+    def test_markers_follow_the_target_python(self):
+        here = cli("--index", str(EXAMPLE_INDEX), "--ignore-installed", "--json", "flask==3.0.3")
+        older = cli("--index", str(EXAMPLE_INDEX), "--ignore-installed", "--json",
+                    "--python-version", "3.9", "flask==3.0.3")
+        assert here.returncode == 0 and older.returncode == 0, here.stderr + older.stderr
+        assert "importlib-metadata" not in names(here)
+        assert {"importlib-metadata", "zipp"} <= set(names(older))
+
+    def test_top_level_marker_false_for_the_target_is_ignored(self):
+        out = cli("--index", str(EXAMPLE_INDEX), "--ignore-installed", "--json", "idna==3.7",
+                  "six; sys_platform == 'win32'", "--platform", "manylinux2014_x86_64")
+        assert out.returncode == 0, out.stderr
+        assert names(out) == ["idna"]
+        assert "Ignoring six: markers 'sys_platform == \"win32\"' don't match" in out.stderr
+        windows = cli("--index", str(EXAMPLE_INDEX), "--ignore-installed", "--json",
+                      "six; sys_platform == 'win32'", "--platform", "win_amd64")
+        assert names(windows) == ["six"]
+
+    def test_direct_url_is_refused(self):
+        out = cli("--index", str(EXAMPLE_INDEX), "requests @ https://example.invalid/r.whl")
+        assert out.returncode == 1 and out.stdout == ""
+        assert "direct URL requirements are not supported" in out.stderr
+
+    def test_extras_are_normalised(self):
+        out = cli("--index", str(EXAMPLE_INDEX), "--ignore-installed", "--json",
+                  "requests[SOCKS]==2.31.0")
+        assert "PySocks" in names(out), out.stderr
+
+    def test_bad_python_version_is_a_usage_error(self):
+        out = cli("--index", str(EXAMPLE_INDEX), "--python-version", "x.y", "idna")
+        assert out.returncode == 2 and "invalid Python version 'x.y'" in out.stderr

@@ -114,24 +114,28 @@ class TestExtrasAndMarkers:
             dep("sphinx", markers="python_version >= '3.8' and extra == 'docs'"),
             dep("tomli", markers='python_version < "3.11"'),
             dep("winreg", markers='sys_platform == "win32"'),
-            dep("nameless-but-unrequested", markers="extra=='x'"),
+            dep("compact", markers="extra=='x'"),
+            dep("either", markers='extra == "fast-path" or extra == "b"'),
         ]},
         "pytest": {"8": []}, "sphinx": {"7": []}, "tomli": {"2": []}, "winreg": {"1": []},
-        "nameless-but-unrequested": {"1": []},
+        "compact": {"1": []}, "either": {"1": []},
     }
 
     @pytest.mark.parametrize(
         "extras, expected",
         [
-            ([], ["tomli", "winreg", "nameless-but-unrequested"]),
-            (["test"], ["pytest", "tomli", "winreg", "nameless-but-unrequested"]),
-            (["docs", "test"], ["pytest", "sphinx", "tomli", "winreg", "nameless-but-unrequested"]),
+            ([], ["tomli", "winreg"]),
+            (["test"], ["pytest", "tomli", "winreg"]),
+            (["docs", "test"], ["pytest", "sphinx", "tomli", "winreg"]),
+            (["X"], ["tomli", "winreg", "compact"]),
+            (["Fast_Path"], ["tomli", "winreg", "either"]),
+            (["B", "TEST"], ["pytest", "tomli", "winreg", "either"]),
         ],
-        ids=["none", "test", "docs-and-test"],
+        ids=["none", "test", "docs-and-test", "compact-marker", "spelling", "second-extra"],
     )
     def test_extra_markers_filter_other_markers_stay(self, extras, expected):
         result = run(make_solver(IndexStub(self.GRAPH)).resolve([PackageSpec("app", "1", extras)]))
-        # "extra=='x'" has no "extra ==" in it, so it is not read as naming an extra
+        # Extra names are compared normalised, and a marker naming two extras holds for either.
         assert [p.spec.name for p in result.packages[1:]] == expected
 
     def test_skipped_extra_entry_is_not_validated(self):

@@ -94,17 +94,16 @@ void ascii_lower(std::string &text) noexcept {
             c = static_cast<char>(c - 'A' + 'a');
 }
 
-std::optional<Span> marker_extra(std::u32string_view markers) noexcept {
+std::vector<Span> marker_extras(std::u32string_view markers) {
+    std::vector<Span> found;
     for (std::size_t i = markers.find(U"extra"); i != std::u32string_view::npos;
          i = markers.find(U"extra", i + 1)) {
-        if (auto span = extra_at(markers, i))
-            return span;
+        if (auto span = extra_at(markers, i)) {
+            found.push_back(*span);
+            i = span->end;
+        }
     }
-    return std::nullopt;
-}
-
-bool mentions_extra(std::u32string_view markers) noexcept {
-    return markers.find(U"extra ==") != std::u32string_view::npos;
+    return found;
 }
 
 std::optional<Span> exact_pin(std::u32string_view spec) noexcept {

@@ -1,5 +1,5 @@
 #pragma once
-/// Text rules of the resolver that need no Python: name normalisation, the extra named by a
+/// Text rules of the resolver that need no Python: name normalisation, the extras named by a
 /// marker, the exact pin of a specifier, and the interpreter's notion of white space.
 ///
 /// Texts arrive as UTF-32 code points (or UTF-8 for names), so the rules match what the
@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace requirement_solver {
 
@@ -32,11 +33,9 @@ struct Span {
     std::size_t end;
 };
 
-/// The extra name captured by the first match of `extra\s*==\s*['"]([^'"]+)['"]` in `markers`.
-std::optional<Span> marker_extra(std::u32string_view markers) noexcept;
-
-/// True when `markers` contains the literal text "extra ==".
-bool mentions_extra(std::u32string_view markers) noexcept;
+/// The extra names captured by every match of `extra\s*==\s*['"]([^'"]+)['"]` in `markers`,
+/// in order: a dependency of `extra == "a" or extra == "b"` belongs to both extras.
+std::vector<Span> marker_extras(std::u32string_view markers);
 
 /// The version captured by `^\s*==\s*([0-9][0-9a-zA-Z._-]*)` matched at the start of `spec`.
 std::optional<Span> exact_pin(std::u32string_view spec) noexcept;

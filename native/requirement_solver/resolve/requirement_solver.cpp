@@ -10,6 +10,7 @@
 
 #include <array>
 #include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -220,26 +221,30 @@ py::list extras_field(py::handle dep, Py_ssize_t i) {
     return copy;
 }
 
-/// True when the markers name an extra that was not requested.
-bool for_other_extra(const py::object &markers, const py::object &extras, py::object &extras_set) {
+/// True when the markers name extras and none of them was requested. Extra names are compared
+/// normalised (PEP 685), as the names of projects are: `requests[SOCKS]` asks for "socks".
+bool for_other_extra(const py::object &markers, const py::object &extras,
+                     std::optional<std::vector<std::string>> &requested) {
     if (PyUnicode_GET_LENGTH(markers.ptr()) == 0)
         return false;
     const std::u32string text = code_points(markers);
-    if (!mentions_extra(text))
+    const std::vector<Span> named = marker_extras(text);
+    if (named.empty())
         return false;
-    const auto span = marker_extra(text);
-    if (!span)
-        return false;
-    if (!extras_set) {
-        PyObject *set = PySet_New(extras.is_none() ? nullptr : extras.ptr());
-        if (set == nullptr)
-            throw py::error_already_set();
-        extras_set = py::reinterpret_steal<py::object>(set);
+    if (!requested) {
+        requested.emplace();
+        if (!extras.is_none())
+            for (py::handle extra : extras)
+                if (PyUnicode_Check(extra.ptr()))
+                    requested->push_back(normalized_key(extra));
     }
-    const int in = PySet_Contains(extras_set.ptr(), substring(markers, *span).ptr());
-    if (in < 0)
-        throw py::error_already_set();
-    return in == 0;
+    for (const Span &span : named) {
+        const std::string key = normalized_key(substring(markers, span));
+        for (const std::string &wanted : *requested)
+            if (wanted == key)
+                return false;
+    }
+    return true;
 }
 
 struct QueueItem {
@@ -369,7 +374,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
     if (!deps)
         throw py::error_already_set();
 
-    py::object extras_set; // built on first need
+    std::optional<std::vector<std::string>> requested_extras; // built on first need
     py::list found;
     const Py_ssize_t count = PyTuple_GET_SIZE(deps.ptr());
     for (Py_ssize_t i = 0; i < count; ++i) {
@@ -377,7 +382,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
         if (!PyDict_Check(dep.ptr()))
             raise_format(PyExc_TypeError, texts::DEP_NOT_A_MAP, i, Py_TYPE(dep.ptr())->tp_name);
         py::object markers = text_field(dep, i, names().markers, true);
-        if (for_other_extra(markers, extras, extras_set))
+        if (for_other_extra(markers, extras, requested_extras))
             continue;
         py::object name = text_field(dep, i, names().name, false);
         py::object version_spec = text_field(dep, i, names().version_spec, false);

@@ -4,6 +4,8 @@
 
 Prints the ordered install list, the version conflicts and the errors; exits with 1 when the
 resolution has errors, 2 on bad arguments, 0 otherwise (conflicts alone are not failures).
+Packages are chosen for the running interpreter unless --python-version / --platform name
+another target, as with pip; a requirement whose marker is false for the target is ignored.
 """
 
 from __future__ import annotations
@@ -18,6 +20,7 @@ from pathlib import Path
 from typing import TextIO
 
 from packaging.requirements import InvalidRequirement, Requirement
+from packaging.utils import canonicalize_name
 
 from zentrel_master.business_layer.requirement_solver import (
     PackageSpec,
@@ -44,19 +47,33 @@ def _parser() -> argparse.ArgumentParser:
                         help="a requirement such as 'requests[socks]==2.31.0' or 'flask>=3'")
     parser.add_argument("--ignore-installed", action="store_true",
                         help="do not let packages of the current environment satisfy requirements")
+    parser.add_argument("--python-version", metavar="VERSION",
+                        help="choose packages for this Python version (default: this one)")
+    parser.add_argument("--platform", action="append", metavar="TAG",
+                        help="choose wheels for this platform tag (repeatable; default: this "
+                             "machine's)")
     parser.add_argument("--json", action="store_true", help="print the result as JSON")
     parser.add_argument("-v", "--verbose", action="count", default=0,
                         help="log the resolution to stderr (-v info, -vv debug)")
     return parser
 
 
-async def parse_request(solver: RequirementSolver, text: str) -> PackageSpec:
-    """The PackageSpec for one command-line requirement; a range picks one version first."""
+async def parse_request(solver: RequirementSolver, text: str) -> PackageSpec | None:
+    """The PackageSpec for one command-line requirement (a range picks one version first), or
+    None when its marker is false for the target environment."""
     try:
         requirement = Requirement(text)
     except InvalidRequirement as e:
         raise ValueError(f"invalid requirement {text!r}: {e}") from None
-    extras = sorted(requirement.extras)
+    if requirement.url:
+        raise ValueError(f"{text!r}: direct URL requirements are not supported; "
+                         "put the wheel in the package index and name a version")
+    target = solver.client.target
+    if requirement.marker is not None and not target.evaluate(requirement.marker):
+        print(f"Ignoring {requirement.name}: markers '{requirement.marker}' don't match the "
+              "target environment", file=sys.stderr)
+        return None
+    extras = sorted({canonicalize_name(extra) for extra in requirement.extras})
     specifiers = list(requirement.specifier)
     if len(specifiers) == 1 and specifiers[0].operator in ("==", "===") \
             and not specifiers[0].version.endswith(".*"):
@@ -90,20 +107,26 @@ def format_result(result: ResolutionResult, out: TextIO) -> None:
 
 
 async def _run(args: argparse.Namespace) -> int:
-    settings = SettingsManager(args.index, consider_installed=not args.ignore_installed)
+    settings = SettingsManager(args.index, consider_installed=not args.ignore_installed,
+                               target_python_version=args.python_version,
+                               target_platforms=args.platform)
     solver = RequirementSolver(settings)
     try:
         index_dir = solver.client.index_dir()
-    except LookupError as e:
+        solver.client.target  # noqa: B018 - a bad --python-version is a usage error
+    except (LookupError, ValueError) as e:
         print(f"error: {e}", file=sys.stderr)
         return EXIT_USAGE
     specs = []
     problems = []
     for text in args.requirements:
         try:
-            specs.append(await parse_request(solver, text))
+            spec = await parse_request(solver, text)
         except (ValueError, LookupError) as e:
             problems.append(str(e))
+            continue
+        if spec is not None:
+            specs.append(spec)
     if problems:
         for problem in problems:
             print(f"error: {problem}", file=sys.stderr)
