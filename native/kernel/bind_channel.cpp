@@ -4,6 +4,7 @@
 #include "common/python_class.hpp"
 #include "kernel/bindings.hpp"
 #include "kernel/channel/loop_submission.hpp"
+#include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/request_channel.hpp"
 #include "kernel/channel/stream_sender.hpp"
 #include "kernel/channel/texts.hpp"
@@ -75,7 +76,12 @@ void bind_channel(py::module_ &m) {
                    py::arg("type") = channel::text::DEFAULT_MSG_TYPE,
                    channel::doc::SHOW_MESSAGE_BOX));
     core::hooks().install_streams = &channel::install_streams;
-    core::hooks().install_request_channel = &channel::install_request_channel;
+    py::class_<channel::ReleaseWaiter>(m, "_ReleaseWaiter")
+        .def("set", &channel::ReleaseWaiter::set, channel::doc::RELEASE_WAITER_SET);
+    core::hooks().install_request_channel = [](py::object kernel) {
+        channel::install_request_channel(kernel);
+        channel::install_release_channel(kernel);
+    };
 }
 
 } // namespace zm::kernel

@@ -23,6 +23,10 @@ void bind_messaging(py::module_ &m) {
         },
         py::arg("self"), py::arg("req"), py::arg("timeout") = 30.0,
         py::doc(text::SEND_REQUEST_SYNC_DOC));
+    ns["send_request_nowait"] = zm::method(
+        "send_request_nowait",
+        [](py::object self, py::object req) { msg::send_request_nowait(self, req); },
+        py::arg("self"), py::arg("req"), py::doc(text::SEND_REQUEST_NOWAIT_DOC));
     ns["on_message"] = zm::method(
         "on_message", [](py::object self, py::object message) { msg::on_message(self, message); },
         py::arg("self"), py::arg("message"), py::doc(text::ON_MESSAGE_DOC));

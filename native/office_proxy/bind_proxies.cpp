@@ -142,9 +142,12 @@ void bind_proxies(py::module_ &m) {
         {"Context", {0, "RequestContext"}}, {"Excel", {1, "Excel"}},
         {"GetSetting", {2, "Function"}},    {"Union", {3, "Function"}},
         {"Intersect", {4, "Function"}}};
-    for (const auto &[global, spec] : roots)
-        m.attr(global) =
+    for (const auto &[global, spec] : roots) {
+        py::object root =
             object_cls(py::arg("object_id") = spec.first, py::arg("type_name") = spec.second);
+        state().roots.push_back(root.inc_ref().ptr());
+        m.attr(global) = root;
+    }
 
     m.attr("_internal_officejs_names") =
         py::make_tuple("_cw__getattr__", "_cw__getitem__", "_cw__setattr__", "_cw__call__",

@@ -37,6 +37,9 @@ inline constexpr const char *SET_SEND_HANDLER_DOC =
     "Register a callback used to send messages to the add-in.";
 inline constexpr const char *SEND_REQUEST_SYNC_DOC =
     "Send a request to the add-in and block until its response arrives or timeout seconds pass.";
+inline constexpr const char *SEND_REQUEST_NOWAIT_DOC =
+    "Send a request to the add-in without waiting for its response (used for releases, whose "
+    "answer nobody reads).";
 inline constexpr const char *ON_MESSAGE_DOC =
     "Deliver one response from the add-in. It resolves the pending future for the corresponding "
     "request.";

@@ -104,9 +104,12 @@ py::object make_text_stream_class() {
 
 } // namespace
 
+void bind_wire_floor(py::module_ &m);
+
 PYBIND11_MODULE(_common_testing, m) {
     m.doc() = "Test-only access to the shared native helpers.";
     zm::init_common(m);
+    bind_wire_floor(m);
 
     zm::def_coroutine(m, "echo", &echo, py::arg("value"));
     zm::def_coroutine(m, "await_one", &await_one, py::arg("awaitable"));

@@ -23,6 +23,7 @@ def addin() -> Iterator[Addin]:
     messaging = office_proxy.messaging
     # An in-process kernel of another suite installs its request function on the instance.
     messaging.__dict__.pop("send_request_sync", None)
+    messaging.__dict__.pop("send_request_nowait", None)
     stand_in = Addin(messaging)
     messaging.set_send_handler(stand_in.handler)
     try:
@@ -30,5 +31,6 @@ def addin() -> Iterator[Addin]:
     finally:
         messaging.set_send_handler(None)
         messaging.__dict__.pop("send_request_sync", None)
+        messaging.__dict__.pop("send_request_nowait", None)
         messaging.reset()
         stand_in.stop()

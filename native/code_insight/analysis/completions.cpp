@@ -1,4 +1,5 @@
 // Completions: CodeInsight::get_completions.
+#include "code_insight/analysis/detail_cache.hpp"
 #include "code_insight/core/code_insight.hpp"
 #include "code_insight/core/guard.hpp"
 #include "code_insight/core/libraries.hpp"
@@ -47,6 +48,66 @@ void log_request(const py::object &code, const py::object &line, const py::objec
 
 } // namespace
 
+std::optional<LibraryName> CodeInsight::library_name(const py::handle &completion,
+                                                     const py::object &name,
+                                                     StampMemo &memo) const {
+    // The namespace the name was found in, as jedi holds it: asking the public API (the name's
+    // module path, its parent) resolves every import of the namespace and costs more than the
+    // details themselves.
+    // Names of imported modules (jedi's ImportName) cost nothing to describe, and finding their
+    // context would resolve the import: they are described afresh.
+    py::object jedi_name = attr(completion, "_name");
+    if (py::hasattr(jedi_name, "_from_module_context"))
+        return std::nullopt;
+    py::object context = attr(jedi_name, "parent_context");
+    if (context.is_none() || !truthy(context.attr("is_module")()))
+        return std::nullopt;
+    py::object file = context.attr("py__file__")();
+    if (file.is_none())
+        return std::nullopt;
+    const std::string path = fs_bytes(py::str(file));
+    if (is_workbook_file(path))
+        return std::nullopt;
+    // The key names the file, the name and jedi's docstring mode (a typed prefix of three or more
+    // characters makes jedi resolve import names fully). The name's kind is remembered with the
+    // details: inferring it is most of what a warm request would otherwise cost.
+    LibraryName found;
+    if (!found.sources.add(path, memo))
+        return std::nullopt;
+    // A file added to or removed from the package changes its directory.
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !found.sources.add(path.substr(0, slash), memo))
+        return std::nullopt;
+    const bool resolved = PyLong_AsLong(completion.attr("get_completion_prefix_length")().ptr()) >= 3;
+    if (PyErr_Occurred())
+        throw py::error_already_set();
+    found.key = path + '\0' + zm::utf8(name) + (resolved ? "\0r" : "\0f");
+    return found;
+}
+
+bool CodeInsight::is_workbook_file(const std::string &path) const {
+    if (path.empty() || path.front() != '/')
+        return true; // the editor's own text ("<editor>") and anything that is not a file path
+    if (!temp_dir_.is_none() && path_within(path, fs_bytes(temp_dir_name())))
+        return true;
+    return PyUnicode_Check(workspace_path_.ptr()) &&
+           PyUnicode_GET_LENGTH(workspace_path_.ptr()) > 0 &&
+           path_within(path, fs_bytes(workspace_path_));
+}
+
+bool CodeInsight::add_definition_files(const py::handle &completion, Sources &sources,
+                                       StampMemo &memo) const {
+    for (py::handle definition : completion.attr("infer")()) {
+        py::object file = attr(definition, "module_path");
+        if (file.is_none())
+            continue;
+        const std::string path = fs_bytes(py::str(file));
+        if (is_workbook_file(path) || !sources.add(path, memo))
+            return false;
+    }
+    return true;
+}
+
 py::dict CodeInsight::get_completions(py::object code, py::object line, py::object column,
                                       py::object path, py::object modules, py::object dirty_files) {
     const zm::Logger &logger = log();
@@ -69,28 +130,50 @@ py::dict CodeInsight::get_completions(py::object code, py::object line, py::obje
             script.attr("complete")(py::arg("line") = line, py::arg("column") = column);
         if (debug)
             logger.debug(fill(texts::JEDI_RETURNED, {std::to_string(py::len(completions))}));
+        StampMemo memo;
         for (py::handle completion : completions) {
             py::object name = attr(completion, "name");
             if (!offer_private && starts_with_underscore(name))
                 continue;
-            py::object type = attr(completion, "type");
-            py::dict item;
-            item["label"] = name;
-            item["kind"] = kind_of(type);
-            item["insertText"] = name;
-            if (equals(type, "function")) {
+            std::optional<LibraryName> library;
+            guarded([&] { library = library_name(completion, name, memo); });
+            const CompletionDetail *known =
+                library ? details_.find(library->key, memo) : nullptr;
+            CompletionDetail computed;
+            if (known == nullptr) {
+                computed.type = attr(completion, "type");
+                if (equals(computed.type, "function")) {
+                    guarded([&] {
+                        py::object signatures = completion.attr("get_signatures")();
+                        if (truthy(signatures))
+                            computed.detail = format_signature(signatures[py::int_(0)]);
+                    });
+                }
                 guarded([&] {
-                    py::object signatures = completion.attr("get_signatures")();
-                    if (truthy(signatures))
-                        item["detail"] = format_signature(signatures[py::int_(0)]);
+                    py::object doc = completion.attr("docstring")();
+                    if (truthy(doc))
+                        computed.documentation = doc;
                 });
             }
-            guarded([&] {
-                py::object doc = completion.attr("docstring")();
-                if (truthy(doc))
-                    item["documentation"] = doc;
-            });
+            const CompletionDetail &shown = known != nullptr ? *known : computed;
+            py::dict item;
+            item["label"] = name;
+            item["kind"] = kind_of(shown.type);
+            item["insertText"] = name;
+            if (!shown.detail.is_none())
+                item["detail"] = shown.detail;
+            if (!shown.documentation.is_none())
+                item["documentation"] = shown.documentation;
             items.append(item);
+            if (known != nullptr)
+                continue;
+            if (library) {
+                bool complete = false;
+                guarded([&] { complete = add_definition_files(completion, library->sources, memo); });
+                if (complete)
+                    details_.store(std::move(library->key), std::move(library->sources),
+                                   std::move(computed));
+            }
         }
         if (debug) {
             const std::size_t count = py::len(items);

@@ -72,13 +72,12 @@ py::object os_path(const char *fn) {
     return py::module_::import("os.path").attr(fn);
 }
 
-/// `os.fsencode(text)` as a C++ string (the bytes the file system sees).
+} // namespace
+
 std::string fs_bytes(const py::handle &text) {
     py::bytes encoded = libs().fsencode(text);
     return std::string(encoded);
 }
-
-} // namespace
 
 void validate_position(const py::handle &code, const py::handle &line, const py::handle &column) {
     if (!PyUnicode_Check(code.ptr()))
@@ -259,6 +258,7 @@ void CodeInsight::update_sys_paths(py::object new_paths) {
         py::object root =
             temp_dir_.is_none() ? py::object(py::none()) : py::object(temp_dir_name());
         jedi_project_ = libs().project(py::arg("path") = root, py::arg("added_sys_path") = paths);
+        details_.clear(); // names may now come from other files
         log().info(fill(texts::SYS_PATHS_UPDATED,
                         {std::to_string(py::len(paths)), std::to_string(py::len(new_paths)),
                          as_text(stubs_path_)}));

@@ -5,13 +5,25 @@
 /// private temporary directory that is the root of the jedi project; imports between the
 /// workbook's modules then resolve like imports between files.
 
+#include "code_insight/analysis/detail_cache.hpp"
 #include "code_insight/core/module_files.hpp"
 #include "common/python.hpp"
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace code_insight {
+
+/// A completion's jedi type, `detail` and `documentation` (None when the item has none).
+struct CompletionDetail {
+    py::object type = py::none();
+    py::object detail = py::none();
+    py::object documentation = py::none();
+};
+
+/// `os.fsencode(text)` as a C++ string (the bytes the file system sees).
+std::string fs_bytes(const py::handle &text);
 
 class CodeInsight {
 public:
@@ -69,7 +81,18 @@ private:
     py::str module_path(const py::handle &name) const;
     py::str temp_dir_name() const;
 
+    /// Where `completion`'s details may be remembered, or nothing (workbook modules, names that
+    /// are not module-level, files that cannot be read).
+    std::optional<LibraryName> library_name(const py::handle &completion, const py::object &name,
+                                            StampMemo &memo) const;
+    /// Whether `path` is one of the workbook's own modules (or the editor's text).
+    bool is_workbook_file(const std::string &path) const;
+    /// Adds the files `completion`'s definitions come from; false when one must not be relied on.
+    bool add_definition_files(const py::handle &completion, Sources &sources,
+                              StampMemo &memo) const;
+
     std::map<std::string, WrittenFile> written_;
+    DetailCache<CompletionDetail> details_;
 };
 
 /// Raises ValueError when `code`, `line` or `column` are unfit for a position request.

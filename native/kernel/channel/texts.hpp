@@ -21,6 +21,9 @@ inline constexpr const char *SECONDS_SEP = "s: ";
 inline constexpr const char *SYS_REQUEST = "sys_request";
 inline constexpr const char *KIND_REQUEST = "request";
 
+// Releases (requests sent without waiting).
+inline constexpr const char *RELEASE_FAILED = "[Kernel] Could not send proxy releases: ";
+
 // Stream sender.
 inline constexpr const char *STREAMING_ERROR = " streaming error: ";
 
@@ -79,6 +82,11 @@ inline constexpr const char *SHOW_MESSAGE_BOX =
 inline constexpr const char *NEW_SEND_REQUEST_SYNC =
     "Send `req` to the add-in as a sys_request and wait for its sys_response (at most `timeout` "
     "seconds); returns the response dict. Not callable on the event-loop thread.";
+inline constexpr const char *NEW_SEND_REQUEST_NOWAIT =
+    "Send `req` to the add-in as a sys_request without waiting for its answer (proxy releases); "
+    "callable from any thread.";
+inline constexpr const char *RELEASE_WAITER_SET =
+    "Take a release's answer off the waiter tables (nobody waits for it).";
 inline constexpr const char *SEND_STREAM_MESSAGE =
     "Send text written to the process's standard output or error to the Business Layer; never "
     "raises.";

@@ -46,6 +46,7 @@ void init_state(py::module_ &module) {
     n.from_wire = intern("from_wire");
     n.register_callable = intern("register_callable");
     n.send_request_sync = intern("send_request_sync");
+    n.send_request_nowait = intern("send_request_nowait");
     n.guid = intern("_guid");
     n.internal_id = intern("_internal_id");
     n.internal_typeName = intern("_internal_typeName");

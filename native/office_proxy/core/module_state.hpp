@@ -7,6 +7,8 @@
 
 #include "common/python.hpp"
 
+#include <vector>
+
 namespace office_proxy {
 
 /// Interned texts used as dict keys, tags and attribute names.
@@ -18,7 +20,8 @@ struct Names {
     PyObject *messaging, *Serializer, *OfficeJsObject, *OfficeJsArray, *OfficeJsDict,
         *internal_officejs_names;
     // attributes
-    PyObject *to_wire, *from_wire, *register_callable, *send_request_sync, *guid, *internal_id,
+    PyObject *to_wire, *from_wire, *register_callable, *send_request_sync, *send_request_nowait,
+        *guid, *internal_id,
         *internal_typeName, *msg_guid, *typ, *internal_cache, *items, *extend, *update, *get,
         *message, *error, *ok, *result, *tolist, *to_frame, *columns, *values, *isoformat,
         *astimezone, *tzinfo;
@@ -39,6 +42,9 @@ struct ModuleState {
     PyObject *array_cls = nullptr;
     PyObject *dict_cls = nullptr;
     PyObject *empty_tuple = nullptr;
+    /// The module's root proxies (Context, Excel, GetSetting, Union, Intersect): held here for
+    /// good and never released, since their objects belong to the add-in's whole session.
+    std::vector<PyObject *> roots;
 };
 
 /// The one state of the module (created by `init_state`).

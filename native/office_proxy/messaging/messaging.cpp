@@ -78,6 +78,24 @@ void drop_waiter(py::handle self, const py::str &request_id) {
     throw py::error_already_set();
 }
 
+/// The host's send handler; RuntimeError when none is registered.
+py::object send_handler(py::handle self) {
+    py::object handler = self.attr("_send_handler");
+    if (!truthy(handler)) {
+        PyErr_SetString(PyExc_RuntimeError, text::NO_SEND_HANDLER);
+        throw py::error_already_set();
+    }
+    return handler;
+}
+
+/// A copy of `req` stamped with `request_id` and the request kind.
+py::dict stamped(py::handle req, const py::str &request_id) {
+    py::dict message = py::reinterpret_steal<py::dict>(check(PyDict_Copy(req.ptr())).release());
+    message["requestId"] = request_id;
+    message["kind"] = text::KIND_REQUEST;
+    return message;
+}
+
 } // namespace
 
 void init(py::handle self) {
@@ -100,15 +118,9 @@ py::object send_request_sync(py::handle self, py::handle req, py::handle timeout
     zm::check_dict(req, "req");
     if (!PyLong_Check(timeout.ptr()) && !PyFloat_Check(timeout.ptr()))
         zm::raise_argument_type("timeout", "float", timeout);
-    py::object handler = self.attr("_send_handler");
-    if (!truthy(handler)) {
-        PyErr_SetString(PyExc_RuntimeError, text::NO_SEND_HANDLER);
-        throw py::error_already_set();
-    }
+    py::object handler = send_handler(self);
     py::str request_id = new_guid();
-    py::dict message = py::reinterpret_steal<py::dict>(check(PyDict_Copy(req.ptr())).release());
-    message["requestId"] = request_id;
-    message["kind"] = text::KIND_REQUEST;
+    py::dict message = stamped(req, request_id);
     py::object future = future_class()();
     {
         Locked lock(self, "_waiters_lock");
@@ -128,6 +140,12 @@ py::object send_request_sync(py::handle self, py::handle req, py::handle timeout
             raise_timeout(e);
         throw;
     }
+}
+
+void send_request_nowait(py::handle self, py::handle req) {
+    zm::check_dict(req, "req");
+    py::object handler = send_handler(self);
+    handler(stamped(req, new_guid()));
 }
 
 void on_message(py::handle self, py::handle message) {

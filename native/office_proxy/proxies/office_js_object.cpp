@@ -92,6 +92,29 @@ py::object send(const py::dict &req) {
     return check(PyObject_CallOneArg(fn.ptr(), req.ptr()));
 }
 
+/// Sends a release without waiting for its answer. A host that replaced only
+/// `send_request_sync` on the instance carries every request itself, releases included: they go
+/// through its function then.
+void send_release(const py::dict &req) {
+    const Names &s = state().s;
+    py::object messaging = module_global(s.messaging);
+    PyObject **own_dict = _PyObject_GetDictPtr(messaging.ptr());
+    auto replaced = [&](PyObject *name) {
+        if (own_dict == nullptr || *own_dict == nullptr)
+            return false;
+        const int present = PyDict_Contains(*own_dict, name);
+        if (present < 0)
+            throw py::error_already_set();
+        return present == 1;
+    };
+    py::object fn = replaced(s.send_request_sync) && !replaced(s.send_request_nowait)
+                        ? py::none()
+                        : py::getattr(messaging, s.send_request_nowait, py::none());
+    if (fn.is_none())
+        fn = check(PyObject_GetAttr(messaging.ptr(), s.send_request_sync));
+    check(PyObject_CallOneArg(fn.ptr(), req.ptr()));
+}
+
 py::object response_get(const py::object &response, PyObject *key) {
     return check(PyObject_CallMethodOneArg(response.ptr(), state().s.get, key));
 }
@@ -241,11 +264,14 @@ py::object cw_call(py::handle self, const py::args &args, const py::kwargs &kwar
 }
 
 void cw_del(py::handle self) {
+    for (PyObject *root : state().roots)
+        if (self.ptr() == root)
+            return;
     try {
         const Names &s = state().s;
         py::dict req = request(s.DEL, s.dunder_del);
         req[s.caller] = check(PyObject_GetAttr(self.ptr(), s.internal_id));
-        send(req);
+        send_release(req);
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;

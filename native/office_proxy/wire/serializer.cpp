@@ -442,6 +442,40 @@ public:
     }
 
 private:
+    /// The decoded value of a scalar wire map whose payload already is what decoding gives (an
+    /// exact float, int, text or bool under its own tag, or any "Null"), borrowed; nullptr for
+    /// anything else (decoded the full way). Nothing of anyone else's runs on this path.
+    static PyObject *plain_scalar(PyObject *w) {
+        if (!PyDict_CheckExact(w))
+            return nullptr;
+        const Names &s = state().s;
+        PyObject *type = PyDict_GetItemWithError(w, s.type);
+        if (type == nullptr || !PyUnicode_CheckExact(type)) {
+            PyErr_Clear(); // the full way meets the same error again and reports it
+            return nullptr;
+        }
+        const Tag tag = classify(type);
+        if (tag == Tag::Null)
+            return Py_None;
+        PyObject *value = PyDict_GetItemWithError(w, s.value);
+        if (value == nullptr) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        switch (tag) {
+        case Tag::Float:
+            return PyFloat_CheckExact(value) ? value : nullptr;
+        case Tag::Int:
+            return PyLong_CheckExact(value) ? value : nullptr;
+        case Tag::String:
+            return PyUnicode_CheckExact(value) ? value : nullptr;
+        case Tag::Bool:
+            return PyBool_Check(value) ? value : nullptr;
+        default:
+            return nullptr;
+        }
+    }
+
     static py::object get(PyObject *w, PyObject *key) {
         PyObject *v = PyDict_GetItemWithError(w, key);
         if (v == nullptr && PyErr_Occurred())
@@ -490,8 +524,14 @@ private:
             PyObject *p = payload.ptr();
             if (PyList_CheckExact(p)) {
                 for (Py_ssize_t i = 0; i < PyList_GET_SIZE(p); ++i) {
-                    py::object x = borrow(PyList_GET_ITEM(p, i));
-                    if (PyList_Append(items.ptr(), element(x).ptr()) < 0)
+                    PyObject *x = PyList_GET_ITEM(p, i);
+                    if (PyObject *plain = fast_ ? plain_scalar(x) : nullptr) {
+                        if (PyList_Append(items.ptr(), plain) < 0)
+                            throw py::error_already_set();
+                        continue;
+                    }
+                    py::object held = borrow(x);
+                    if (PyList_Append(items.ptr(), element(held).ptr()) < 0)
                         throw py::error_already_set();
                 }
             } else {
