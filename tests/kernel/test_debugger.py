@@ -233,7 +233,7 @@ class TestEvaluate:
         assert debug.evaluate("n")["result"] == "2"
 
     def test_evaluation_while_running_is_an_error(self, debug: DebugClient) -> None:
-        rid = debug.start("loops", "waiter")
+        rid = debug.start_running("loops", "waiter")
         assert debug.evaluate("1 + 1")["error"] == "No paused frame: the debugged code is running"
         debug.run_code("import loops; loops.gate.set()")
         assert debug.finish(rid)[-2]["content"] == "Out: 'gate open'\n"
@@ -251,9 +251,8 @@ class TestBreakpointUpdates:
         assert local(debug.paused(), "v")["repr"] == "1"
 
     def test_breakpoint_added_while_running_is_reached(self, debug: DebugClient) -> None:
-        rid = debug.start("loops", "waiter")
+        rid = debug.start_running("loops", "waiter")
         debug.command("update_breakpoints", breakpoints=[bp("loops", line_of("after = "))])
-        debug.session.wait_for_log("Updated breakpoints during debug session: 1 breakpoints")
         debug.run_code("import loops; loops.gate.set()")
         assert where(debug.paused()) == ("waiter", line_of("after = "))
         debug.command("update_breakpoints", breakpoints=[])
@@ -285,7 +284,7 @@ class TestSessionEnds:
         assert contents == ["Yield [1]: 0\n", "Out: Generator stoped before ending\n"]
 
     def test_stop_while_running_ends_at_the_next_user_line(self, debug: DebugClient) -> None:
-        rid = debug.start("loops", "waiter")
+        rid = debug.start_running("loops", "waiter")
         debug.command("stop")
         debug.next("debug_terminated")
         debug.run_code("import loops; loops.gate.set()")

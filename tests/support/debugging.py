@@ -56,6 +56,13 @@ class DebugClient:
         )
         return request_id
 
+    def start_running(self, module: str, function: str, *args: Any, **fields: Any) -> str:
+        """`start`, then wait until the kernel has the session (commands sent earlier could
+        overtake the session's task, which sets the debugger up)."""
+        request_id = self.start(module, function, *args, **fields)
+        self.session.wait_for_log(f"debug=True, source=ide, request_id={request_id})")
+        return request_id
+
     def command(self, kind: str, **fields: Any) -> None:
         """Send a debug command ("continue", "step_over", ..., "update_breakpoints")."""
         self.session.send({"type": f"debug_{kind}", **fields})
