@@ -33,4 +33,12 @@ py::dict error_record(py::handle exc) {
     return record;
 }
 
+py::dict error_record(py::handle type, py::handle message, py::handle traceback) {
+    py::dict record;
+    record["type"] = type;
+    record["message"] = message;
+    record["traceback"] = traceback;
+    return record;
+}
+
 } // namespace zm

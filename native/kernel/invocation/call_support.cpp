@@ -3,6 +3,7 @@
 #include "common/error_record.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
+#include "kernel/dispatch/dispatch_runtime.hpp"
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/execution/stream_capture.hpp"
 #include "kernel/invocation/texts.hpp"
@@ -29,13 +30,51 @@ py::object text_field(py::handle message, const char *key, py::handle fallback, 
     refuse(key, allow_none ? text::TEXT_OR_NULL : text::TEXT, value);
 }
 
-py::object args_field(py::handle message) {
-    py::object value = dispatch::field(message, "args", py::none());
+py::object list_field(py::handle message, const char *key) {
+    py::object value = dispatch::field(message, key, py::none());
     if (value.is_none())
         return py::list();
     if (!PyList_CheckExact(value.ptr()))
-        refuse("args", text::LIST_OR_NULL, value);
+        refuse(key, text::LIST_OR_NULL, value);
     return value;
+}
+
+bool flag_field(py::handle message, const char *key) {
+    py::object value = dispatch::field(message, key, py::none());
+    if (value.is_none())
+        return false;
+    if (!PyBool_Check(value.ptr()))
+        refuse(key, text::BOOL_OR_NULL, value);
+    return value.ptr() == Py_True;
+}
+
+py::object args_field(py::handle message) { return list_field(message, "args"); }
+
+py::object find_function(py::handle module_name, py::handle function_name,
+                         const char *not_in_table_tail) {
+    PyObject *top =
+        PyImport_ImportModuleLevelObject(module_name.ptr(), nullptr, nullptr, nullptr, 0);
+    if (top == nullptr)
+        throw py::error_already_set();
+    Py_DECREF(top);
+    PyObject *module = PyDict_GetItemWithError(PyImport_GetModuleDict(), module_name.ptr());
+    if (module == nullptr) {
+        if (PyErr_Occurred())
+            throw py::error_already_set();
+        raise_error(PyExc_ImportError, std::string(text::MODULE_NOT_IN_TABLE_1) +
+                                           core::text_of(module_name) + not_in_table_tail);
+    }
+    py::object held = py::reinterpret_borrow<py::object>(module);
+    PyObject *function = PyObject_GetAttr(held.ptr(), function_name.ptr());
+    if (function == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+            throw py::error_already_set();
+        PyErr_Clear();
+        raise_error(PyExc_AttributeError,
+                    std::string(text::FUNCTION_NOT_FOUND_1) + core::text_of(function_name) +
+                        text::FUNCTION_NOT_FOUND_2 + core::text_of(module_name) + text::QUOTE);
+    }
+    return py::reinterpret_steal<py::object>(function);
 }
 
 bool is_empty(py::handle value) {
@@ -59,6 +98,21 @@ py::list deserialize_args(py::handle args) {
 }
 
 py::object to_wire(py::handle value) { return serializer().attr("to_wire")(value); }
+
+py::dict result_output(py::handle content, py::handle request_id, py::handle workbook_id,
+                       py::handle source) {
+    py::dict display;
+    display["type"] = "result_output";
+    display["content"] = content;
+    display["request_id"] = request_id;
+    display["workbook_id"] = workbook_id;
+    display["source"] = source;
+    return display;
+}
+
+py::object source_cache() {
+    return core::runtime().module.attr("in_memory_loader").attr("source_cache");
+}
 
 py::object messaging() { return core::runtime().zentrel.attr("messaging"); }
 
@@ -93,6 +147,11 @@ py::str class_name(py::handle exc) {
 void raise_error(PyObject *type, const std::string &message) {
     PyErr_SetString(type, message.c_str());
     throw py::error_already_set();
+}
+
+void send_and_wait(py::handle send, py::handle loop, py::object message, double timeout) {
+    py::object future = dispatch::dispatch_runtime().run_coroutine_threadsafe(send(message), loop);
+    future.attr("result")(timeout);
 }
 
 bool is_cancellation(py::handle exc) {

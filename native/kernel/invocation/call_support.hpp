@@ -13,8 +13,22 @@ namespace zm::kernel::invocation {
 py::object text_field(py::handle message, const char *key, py::handle fallback,
                       bool allow_none = false);
 
-/// The "args" field: a list, or null / absent (an empty list); anything else is refused.
+/// A list field: a list, or null / absent (an empty list); anything else is refused.
+py::object list_field(py::handle message, const char *key);
+
+/// The "args" field (list_field).
 py::object args_field(py::handle message);
+
+/// The function `function_name` of the module `module_name`: the module is imported when it is
+/// not loaded yet (through the in-memory loader for workbook modules), without binding any name
+/// anywhere. ImportError "Module '<name>" + `not_in_table_tail` when the import leaves no entry
+/// in sys.modules; AttributeError "Function '<f>' not found in module '<m>'" when it has no such
+/// attribute.
+py::object find_function(py::handle module_name, py::handle function_name,
+                         const char *not_in_table_tail);
+
+/// A flag field: true or false; null or absent is false; anything else is refused.
+bool flag_field(py::handle message, const char *key);
 
 /// True when `value` is a false value (absent, null, "").
 bool is_empty(py::handle value);
@@ -24,6 +38,14 @@ py::list deserialize_args(py::handle args);
 
 /// Serializer.to_wire(value).
 py::object to_wire(py::handle value);
+
+/// The value display {"type": "result_output", "content", "request_id", "workbook_id",
+/// "source"} of a call.
+py::dict result_output(py::handle content, py::handle request_id, py::handle workbook_id,
+                       py::handle source);
+
+/// The in-memory loader's source_cache (module name -> source text).
+py::object source_cache();
 
 /// The user package's messaging object.
 py::object messaging();
@@ -47,6 +69,10 @@ py::str class_name(py::handle exc);
 /// A traceback-bearing exception of `type` with `message`, raised and caught here so that the
 /// caller can report it like one raised by user code.
 [[noreturn]] void raise_error(PyObject *type, const std::string &message);
+
+/// Hands `message` to `loop` (`send(message)`, a coroutine) from a worker thread and waits for
+/// its send, at most `timeout` seconds (the GIL is released meanwhile); raises on failure.
+void send_and_wait(py::handle send, py::handle loop, py::object message, double timeout);
 
 /// True for asyncio.CancelledError: the only exception that leaves a call's task.
 bool is_cancellation(py::handle exc);

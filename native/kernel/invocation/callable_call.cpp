@@ -93,10 +93,7 @@ py::dict reply_head(bool success) {
 /// send_error: the validation/machinery reply, awaited.
 Coro send_error(py::object self, Call call, py::object error_type, py::object error_message,
                 py::object traceback_text) {
-    py::dict record;
-    record["type"] = error_type;
-    record["message"] = error_message;
-    record["traceback"] = traceback_text;
+    py::dict record = error_record(error_type, error_message, traceback_text);
     py::dict reply = reply_head(false);
     reply["error"] = record;
     reply["request_id"] = call.request_id;

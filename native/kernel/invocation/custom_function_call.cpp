@@ -28,34 +28,6 @@ std::string qualified(const Call &call) {
     return text_of(call.module_name) + "." + text_of(call.function_name);
 }
 
-/// The function the call names: the module is imported when it is not loaded yet (through the
-/// in-memory loader for workbook modules), without binding any name anywhere.
-py::object find_function(py::handle module_name, py::handle function_name) {
-    PyObject *top =
-        PyImport_ImportModuleLevelObject(module_name.ptr(), nullptr, nullptr, nullptr, 0);
-    if (top == nullptr)
-        throw py::error_already_set();
-    Py_DECREF(top);
-    PyObject *module = PyDict_GetItemWithError(PyImport_GetModuleDict(), module_name.ptr());
-    if (module == nullptr) {
-        if (PyErr_Occurred())
-            throw py::error_already_set();
-        raise_error(PyExc_ImportError, std::string(text::MODULE_NOT_IN_TABLE_1) +
-                                           text_of(module_name) + text::MODULE_NOT_IN_TABLE_2);
-    }
-    py::object held = py::reinterpret_borrow<py::object>(module);
-    PyObject *function = PyObject_GetAttr(held.ptr(), function_name.ptr());
-    if (function == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
-            throw py::error_already_set();
-        PyErr_Clear();
-        raise_error(PyExc_AttributeError, std::string(text::FUNCTION_NOT_FOUND_1) +
-                                        text_of(function_name) + text::FUNCTION_NOT_FOUND_2 +
-                                        text_of(module_name) + text::QUOTE);
-    }
-    return py::reinterpret_steal<py::object>(function);
-}
-
 /// execute_function: runs on a pool thread and returns the call-outcome record.
 py::object make_worker(Call call, py::object out_callback, py::object err_callback) {
     return py::cpp_function([call, out_callback, err_callback]() -> py::object {
@@ -72,7 +44,8 @@ py::object make_worker(Call call, py::object out_callback, py::object err_callba
             // This thread's writes go to the call's captures; other threads keep their own.
             execution::OutputRedirect redirect(out, err);
             try {
-                py::object function = find_function(call.module_name, call.function_name);
+                py::object function = find_function(call.module_name, call.function_name,
+                                                    text::MODULE_NOT_IN_TABLE_2);
                 py::list arguments = deserialize_args(call.args);
                 value = function(*arguments);
                 if (PyGen_Check(value.ptr())) {
@@ -133,10 +106,7 @@ py::dict error_reply(const Call &call, py::handle record) {
 /// send_error: the validation/machinery pair, each send awaited.
 Coro send_error(py::object self, Call call, py::object error_type, py::object error_message,
                 py::object traceback_text) {
-    py::dict record;
-    record["type"] = error_type;
-    record["message"] = error_message;
-    record["traceback"] = traceback_text;
+    py::dict record = error_record(error_type, error_message, traceback_text);
     co_await core::send_message(self, error_report(call, record));
     co_await core::send_message(self, error_reply(call, record));
     co_return py::none();
@@ -152,14 +122,10 @@ Coro report(py::object self, Call call, py::object record) {
     if (status.equal(py::str("success"))) {
         py::object result = record["result"];
         if (!result.is_none()) {
-            py::dict display;
-            display["type"] = "result_output";
-            display["content"] = py::str(py::str(text::OUT_PREFIX) +
-                                         py::repr(record["base_result"]) + py::str("\n"));
-            display["request_id"] = call.request_id;
-            display["workbook_id"] = call.workbook_id;
-            display["source"] = call.source;
-            co_await core::send_message(self, display);
+            py::str content(py::str(text::OUT_PREFIX) + py::repr(record["base_result"]) +
+                            py::str("\n"));
+            co_await core::send_message(
+                self, result_output(content, call.request_id, call.workbook_id, call.source));
         }
         py::dict general;
         general["type"] = "execution_result";

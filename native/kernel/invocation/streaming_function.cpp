@@ -71,21 +71,11 @@ py::dict failure_record(py::str error) {
     return record;
 }
 
-py::object source_cache() {
-    return core::runtime().module.attr("in_memory_loader").attr("source_cache");
-}
-
 bool in_cache(py::handle module_name) {
     const int found = PySequence_Contains(source_cache().ptr(), module_name.ptr());
     if (found < 0)
         throw py::error_already_set();
     return found == 1;
-}
-
-/// Hands `message` to the loop and waits for its send, at most SEND_WAIT seconds.
-void send_and_wait(py::handle send, py::handle loop, py::object message) {
-    py::object future = dispatch::dispatch_runtime().run_coroutine_threadsafe(send(message), loop);
-    future.attr("result")(SEND_WAIT);
 }
 
 /// The text of an exception record: str(e), or the class name when that is empty (a send that
@@ -149,12 +139,13 @@ py::dict stream_values(py::object self, py::object loop, py::object generator,
             throw py::error_already_set();
         if (marked == 1) {
             canceled.attr("discard")(request_id);
-            send_and_wait(send, loop, canceled_message(request_id, kernel_workbook));
+            send_and_wait(send, loop, canceled_message(request_id, kernel_workbook), SEND_WAIT);
             py::dict record;
             record["canceled"] = true;
             return record;
         }
-        send_and_wait(send, loop, value_message(request_id, to_wire(value), kernel_workbook));
+        send_and_wait(send, loop, value_message(request_id, to_wire(value), kernel_workbook),
+                      SEND_WAIT);
         if (++count % PAUSE_EVERY == 0)
             sleep(0.001);
     }
