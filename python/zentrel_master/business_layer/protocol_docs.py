@@ -268,7 +268,9 @@ async def _functions(rec: _Recorder) -> None:
     rec.keep_from(replies, "python_function_result", "python_function_result")
     replies = await rec.ask(
         {"type": "run_module", "module_name": "sheet_funcs", "function_name": "add",
-         "args": [], "request_id": "m1", "workbook_id": WORKBOOK_ID},
+         "args": [{"type": "Int", "value": 2, "isSpec": False},
+                  {"type": "Int", "value": 3, "isSpec": False}],
+         "request_id": "m1", "workbook_id": WORKBOOK_ID},
         "error", "function_execution_result", name="run_module")
     rec.keep("run_module_reply", replies[-1])
 
