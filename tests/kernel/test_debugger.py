@@ -149,6 +149,7 @@ class TestBreakpoints:
         ] + [("result_output", "Out: 5\n"), ("debug_terminated", None)]
         assert all(m["request_id"] == rid for m in messages)
 
+    @pytest.mark.off_protocol("incoming")
     def test_malformed_records_are_skipped_and_the_rest_apply(self, debug: DebugClient) -> None:
         debug.start("loops", "total", 1, breakpoints=[
             {"module": "loops"}, bp("loops", "12"), "line 3", bp("loops", 0),

@@ -75,6 +75,7 @@ class TestPlainRun:
         assert (general["workbook_id"], general["source"]) == ("", "ide")
         assert reply["result"] == wire(5)
 
+    @pytest.mark.off_protocol("incoming")
     def test_malformed_field_is_answered_like_a_custom_function_call(self, runs: Invoker) -> None:
         general, reply = run_module(runs, "m", module_name="tools", function_name="five", args={})
         assert general["error"]["type"] == reply["error"]["type"] == "ValidationError"
@@ -149,6 +150,7 @@ class TestDebugRunOutcomes:
         assert debug.invoker.call("tools", "five")[-1]["result"] == wire(5)
 
 
+@pytest.mark.off_protocol("incoming")
 class TestDebugRunFields:
     @pytest.mark.parametrize(
         ("fields", "problem"),

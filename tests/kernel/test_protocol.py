@@ -59,6 +59,8 @@ def test_schemas_name_every_type_the_kernel_dispatches_and_builds() -> None:
     built = set(re.findall(r'\["type"\] = "([a-z_]+)"', sources))
     built |= set(re.findall(r'(?:SYS_REQUEST|STREAM_TYPE|BATCH_TYPE|CHUNK_HEADER_TYPE) = "(\w+)"',
                             sources))
+    # A module run without debug hands itself a custom function call; that one never leaves.
+    built.discard("custom_function_call")
     assert len(built) > 20 and built <= set(_types(OUTGOING)), built - set(_types(OUTGOING))
 
 
