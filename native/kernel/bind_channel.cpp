@@ -76,6 +76,7 @@ void bind_channel(py::module_ &m) {
                    channel::doc::SHOW_MESSAGE_BOX));
     core::hooks().install_streams = &channel::install_streams;
     core::hooks().install_request_channel = &channel::install_request_channel;
+    core::hooks().undecodable = &channel::wake_undecodable_response;
 }
 
 } // namespace zm::kernel

@@ -1,0 +1,57 @@
+"""Generated wire values and Python values through the serializer: documented errors only."""
+
+from __future__ import annotations
+
+import json
+from typing import Any
+
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from zentrel_master.python_server.zentrel import office_proxy
+
+Serializer = office_proxy.Serializer
+
+#: What from_wire may raise for a value that is no wire value: the argument TypeError, the
+#: built-in conversions' errors (binascii.Error is a ValueError) and RecursionError for nesting.
+DOCUMENTED = (TypeError, ValueError, OverflowError, RecursionError)
+
+TAGS = ["Null", "Bool", "Int", "Float", "String", "Date", "Bytes", "Array", "Dict",
+        "Python_Function", "Range", "Excel"]
+text = st.text(st.characters(codec=None, categories=None), max_size=20)
+json_values = st.recursive(
+    st.none() | st.booleans() | st.integers() | st.floats() | text,
+    lambda inner: st.lists(inner, max_size=4) | st.dictionaries(text, inner, max_size=4),
+    max_leaves=10,
+)
+wire_like = st.recursive(
+    json_values,
+    lambda inner: st.fixed_dictionaries(
+        {"type": st.sampled_from(TAGS) | json_values},
+        optional={"value": inner | st.lists(inner, max_size=3) | st.dictionaries(text, inner, max_size=3),
+                  "isSpec": json_values, "id": st.integers() | json_values},
+    ),
+    max_leaves=8,
+)
+LIMITS = settings(max_examples=300, deadline=None, database=None,
+                  suppress_health_check=list(HealthCheck))
+
+
+@LIMITS
+@given(wire_like)
+def test_from_wire_raises_only_documented_errors(wire: Any) -> None:
+    try:
+        Serializer.from_wire(wire)
+    except DOCUMENTED:
+        pass
+
+
+@LIMITS
+@given(json_values)
+def test_to_wire_of_json_data_round_trips_through_text(value: Any) -> None:
+    wire = Serializer.to_wire(value)
+    # Every map it builds is a plain wire value the kernel can send.
+    json.dumps(wire)
+    back = Serializer.from_wire(wire)
+    if isinstance(value, str):
+        assert back == value
