@@ -48,10 +48,10 @@ def test_from_wire_raises_only_documented_errors(wire: Any) -> None:
 
 @LIMITS
 @given(json_values)
-def test_to_wire_of_json_data_round_trips_through_text(value: Any) -> None:
+def test_to_wire_of_json_data_is_sendable_and_scalars_round_trip(value: Any) -> None:
     wire = Serializer.to_wire(value)
     # Every map it builds is a plain wire value the kernel can send.
     json.dumps(wire)
-    back = Serializer.from_wire(wire)
-    if isinstance(value, str):
-        assert back == value
+    if not isinstance(value, (list, dict)):  # containers need an id the add-in assigns
+        back = Serializer.from_wire(wire)
+        assert back == value or value != value  # NaN
