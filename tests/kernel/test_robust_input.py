@@ -274,10 +274,11 @@ def temp_dir_of(session: Session) -> Path:
 
 class TestEditorDirectory:
     def test_removed_on_shutdown(self, console: Console):
-        console.exchange({"type": "completion_request", "code": "x", "modules": {}})
-        console.session.send({"type": "update_module", "module_name": "wb_m", "code": "v = 1\n"})
-        console.exchange({"type": "completion_request", "code": "import wb_m\nwb_m.", "line": 2,
-                          "column": 5})
+        pushed = console.exchange({"type": "update_module", "module_name": "wb_m", "code": "v = 1\n"})
+        assert pushed["type"] == "module_updated"
+        reply = console.exchange({"type": "completion_request", "code": "import wb_m\nwb_m.",
+                                  "line": 2, "column": 5})
+        assert reply["type"] == "completion_response"
         directory = temp_dir_of(console.session)
         assert (directory / "wb_m.py").exists()
         assert console.session.shutdown() == 0

@@ -55,3 +55,41 @@ def test_to_wire_of_json_data_is_sendable_and_scalars_round_trip(value: Any) -> 
     if not isinstance(value, (list, dict)):  # containers need an id the add-in assigns
         back = Serializer.from_wire(wire)
         assert back == value or value != value  # NaN
+
+
+#: What a proxy operation may raise: its failure texts (AttributeError, RuntimeError), the index
+#: TypeError and what decoding a hostile answer raises.
+PROXY_ERRORS = (AttributeError, RuntimeError) + DOCUMENTED
+names = st.text(st.characters(codec=None, categories=None), min_size=1, max_size=12).filter(
+    lambda n: not n.startswith("_"))
+operations = st.one_of(
+    st.tuples(st.just("get"), names),
+    st.tuples(st.just("item"), st.integers() | st.slices(10) | json_values),
+    st.tuples(st.just("set"), st.tuples(names, json_values)),
+    st.tuples(st.just("call"), st.tuples(st.lists(json_values, max_size=3),
+                                         st.dictionaries(names, json_values, max_size=3))),
+)
+
+
+@LIMITS
+@given(operations, st.fixed_dictionaries({"ok": json_values, "result": wire_like, "error": json_values}))
+def test_proxy_requests_are_sendable_and_answers_raise_documented_errors(
+    addin: Any, operation: tuple[str, Any], answer: dict[str, Any]
+) -> None:
+    addin.requests.clear()
+    addin.answer = lambda request: answer
+    proxy = office_proxy.OfficeJsObject(7, "Function")
+    kind, argument = operation
+    try:
+        if kind == "get":
+            getattr(proxy, argument)
+        elif kind == "item":
+            proxy[argument]
+        elif kind == "set":
+            setattr(proxy, *argument)
+        else:
+            proxy(*argument[0], **argument[1])
+    except PROXY_ERRORS:
+        pass
+    for request in addin.requests:
+        json.dumps(request)
