@@ -77,12 +77,15 @@ def chunk_abuse(draw: st.DrawFn) -> str:
     return json.dumps({k: v for k, v in fields.items() if draw(st.booleans()) or k == "type"})
 
 
-raw_frames = st.sampled_from([
+RAW_FRAMES = [
     "", "{", "[]", "null", "7", '"text"', '{"type": null}', '{"type": 5}', "\x00",
     '{"type": "\\ud800"}', '{"type": "execution_request", "code": "1", "request_id": "\\udfff"}',
     "[" * 50000 + "]" * 50000, '{"a": ' * 5000 + "1" + "}" * 5000,
     '{"type": "sys_response", "payload": {"requestId": "x", "v": ' + "[" * 5000 + "]" * 5000 + "}}",
-]) | st.text(max_size=40)  # a peer can only send UTF-8
+]
+# Drawn by index: a strategy holding the long frames would print them in every report.
+raw_frames = st.integers(0, len(RAW_FRAMES) - 1).map(RAW_FRAMES.__getitem__) | st.text(
+    max_size=40)  # a peer can only send UTF-8
 
 frames = st.lists(typed_message() | chunk_abuse() | raw_frames, min_size=1, max_size=8)
 
@@ -154,6 +157,8 @@ def fuzzed(business_layer: ThreadedBusinessLayer) -> Iterator[Session]:
         business_layer.call(session.session.kill())
 
 
+# Hypothesis describes every drawn batch; the deep frames make that description long.
+@pytest.mark.filterwarnings("ignore:Generating overly large repr")
 def test_generated_frames_never_end_the_kernel_or_its_namespace(fuzzed: Session) -> None:
     prober = Prober(fuzzed)
 
