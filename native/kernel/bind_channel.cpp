@@ -82,6 +82,7 @@ void bind_channel(py::module_ &m) {
         channel::install_request_channel(kernel);
         channel::install_release_channel(kernel);
     };
+    core::hooks().undecodable = &channel::wake_undecodable_response;
 }
 
 } // namespace zm::kernel

@@ -1,5 +1,6 @@
 #include "common/coroutine.hpp"
 #include "kernel/bindings.hpp"
+#include "kernel/execution/module_unloader.hpp"
 
 PYBIND11_MODULE(kernel, m) {
     m.doc() = "The per-workbook kernel process: connection, send path, dispatch, execution and function invocation.";
@@ -12,4 +13,5 @@ PYBIND11_MODULE(kernel, m) {
     zm::kernel::bind_event_streaming(m);
     zm::kernel::bind_channel(m);
     zm::kernel::bind_invocation(m);
+    zm::kernel::execution::protect_loaded_modules();
 }

@@ -8,6 +8,7 @@ import json
 import pytest
 
 from support.business_layer import Session
+from support.console import NOT_AN_OBJECT
 from zentrel_master.python_server import kernel as kernel_module
 from zentrel_master.python_server.kernel import PythonKernel
 
@@ -129,12 +130,25 @@ class TestBounds:
         ]
         assert pk._chunk_buffers == {}
 
-    def test_open_series_are_bounded_and_the_oldest_is_dropped(self, pk, caplog):
+    def test_full_table_refuses_a_new_series_until_one_is_idle(self, pk, caplog, monkeypatch):
         with caplog.at_level("ERROR", logger=LOGGER):
-            feed(pk, *(chunk(cid=f"s{i}", index=0, total=2, data="{") for i in range(9)))
-        assert errors(caplog) == ["[Kernel] Too many open chunk series (8), dropping the oldest: chunk_id s0"]
-        assert list(pk._chunk_buffers) == [f"s{i}" for i in range(1, 9)]
-        assert feed(pk, chunk(cid="s8", index=1, total=2, data="}")) == [{}]
+            feed(pk, *(chunk(cid=f"s{i}", index=0, total=2, data="{") for i in range(17)))
+        assert errors(caplog) == [
+            "[Kernel] Too many open chunk series (16), refusing the new chunk_id s16"]
+        assert list(pk._chunk_buffers) == [f"s{i}" for i in range(16)]
+        # The rest of the refused series is ignored; the open ones still complete.
+        assert feed(pk, chunk(cid="s16", index=1, total=2, data="}"),
+                    chunk(cid="s0", index=1, total=2, data="}")) == [None, {}]
+        assert "s16" not in pk._chunk_buffers
+        # A series idle past the limit makes room for a new one (n0 takes the slot s0 left).
+        pk._chunk_buffers["s1"]["last"] -= 31.0
+        caplog.clear()
+        with caplog.at_level("ERROR", logger=LOGGER):
+            feed(pk, *(chunk(cid=f"n{i}", index=0, total=2, data="{") for i in range(3)))
+        assert errors(caplog) == [
+            "[Kernel] Too many open chunk series (16), dropping the idle chunk_id s1",
+            "[Kernel] Too many open chunk series (16), refusing the new chunk_id n2",
+        ]
 
     def test_series_larger_than_the_reassembly_limit_is_dropped(self, pk, caplog):
         big = "x" * (17 * 1024 * 1024)
@@ -162,11 +176,18 @@ class TestThroughTheConnection:
     @pytest.mark.off_protocol("incoming")
     def test_hostile_series_leave_the_kernel_serving(self, kernel: Session):
         for frame in [
-            chunk(total=10**9), chunk(index=0, total=2, data=7), chunk(data="[1]"),
-            chunk(data='{"type": "chunk"}'), chunk(index=3, total=2),
+            chunk(total=10**9), chunk(cid="c2", index=0, total=2, data=7),
+            chunk(cid="c3", data="[1]"), chunk(cid="c4", data='{"type": "chunk"}'),
+            chunk(cid="c5", index=3, total=2),
         ]:
             kernel.send(frame)
-        assert kernel.probe()["type"] == "error"
+        kernel.send_raw("[]")
+        messages = [kernel.receive()]
+        while messages[-1] != NOT_AN_OBJECT:
+            messages.append(kernel.receive())
         kernel.wait_for_log("Reassembled message is not a JSON object")
-        # None of the hostile series produced a reply of its own.
-        assert [json.loads(f)["type"] for f in kernel.frames] == ["error"]
+        # Each dropped series is answered once, naming what it carried; the bad chunk of an
+        # open series is not.
+        assert len(messages) == 5
+        assert [m["message"].split(": ", 1)[0] for m in messages[:4]] == [
+            "Chunk series of unknown (request_id N/A) dropped"] * 4

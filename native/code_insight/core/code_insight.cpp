@@ -55,6 +55,13 @@ namespace {
 
 std::string type_name(const py::handle &obj) { return Py_TYPE(obj.ptr())->tp_name; }
 
+/// `io()` with the GIL released: file I/O in the mirror directory (a slow disk, a full one)
+/// never stalls the kernel's other threads. `io` must not touch Python objects.
+template <class F> auto unlocked(F &&io) {
+    py::gil_scoped_release release;
+    return io();
+}
+
 /// The integer value of a Python int, saturated to the range of long long.
 long long saturated(const py::handle &value) {
     int overflow = 0;
@@ -194,15 +201,23 @@ std::string CodeInsight::sync_one(const py::handle &name, const py::handle &code
         const int same = PyObject_RichCompareBool(found->second.text.ptr(), code.ptr(), Py_EQ);
         if (same < 0)
             throw py::error_already_set();
-        unchanged = same == 1 && stamp_of(path_bytes) == found->second.stamp;
+        unchanged = same == 1 && unlocked([&] { return stamp_of(path_bytes); }) ==
+                                     found->second.stamp;
     }
     if (!unchanged) {
         written_.erase(path_bytes);
-        std::string error =
-            write_file(path_bytes, std::string_view(data, static_cast<std::size_t>(size)));
+        // `data` stays valid: the caller holds `code`, and texts never change.
+        std::optional<FileStamp> stamp;
+        std::string error = unlocked([&] {
+            std::string failed =
+                write_file(path_bytes, std::string_view(data, static_cast<std::size_t>(size)));
+            if (failed.empty())
+                stamp = stamp_of(path_bytes);
+            return failed;
+        });
         if (!error.empty())
             return error;
-        if (auto stamp = stamp_of(path_bytes))
+        if (stamp)
             written_.emplace(path_bytes,
                              WrittenFile{py::reinterpret_borrow<py::object>(code), *stamp});
     }
@@ -227,10 +242,12 @@ void CodeInsight::delete_module(py::object module_name) {
         }
         const std::string path_bytes = fs_bytes(module_path(module_name));
         written_.erase(path_bytes);
-        if (!stamp_of(path_bytes))
-            return;
-        error = remove_file(path_bytes);
-        if (error.empty()) {
+        bool existed = false;
+        error = unlocked([&] {
+            existed = stamp_of(path_bytes).has_value();
+            return existed ? remove_file(path_bytes) : std::string();
+        });
+        if (existed && error.empty()) {
             const zm::Logger &logger = log();
             if (logger.debug_enabled())
                 logger.debug(fill(texts::DELETED_MODULE, {as_text(module_name)}));
@@ -336,7 +353,7 @@ bool CodeInsight::can_resolve_import(py::object module_name) const {
     if (!temp_dir_.is_none()) {
         const std::string name_bytes = fs_bytes(module_name);
         if (module_file_is_contained(name_bytes) && name_bytes.find('\0') == std::string::npos &&
-            stamp_of(fs_bytes(module_path(module_name))))
+            unlocked([path = fs_bytes(module_path(module_name))] { return stamp_of(path); }))
             return true;
     }
     try {

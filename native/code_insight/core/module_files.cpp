@@ -25,7 +25,8 @@ bool module_file_is_contained(std::string_view name) {
 
 std::optional<FileStamp> stamp_of(const std::string &path) {
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0)
+    // lstat: a link planted under a module's name is not that module's file.
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     FileStamp stamp;
     stamp.device = static_cast<std::uint64_t>(st.st_dev);
@@ -37,9 +38,27 @@ std::optional<FileStamp> stamp_of(const std::string &path) {
 }
 
 std::string write_file(const std::string &path, std::string_view data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never through a link, never blocking on a FIFO (no reader: ENXIO), and only into a regular
+    // file, which is emptied once it is known to be one.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                          0666);
     if (fd < 0)
         return os_error(errno, path);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return os_error(err, path);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return "Not a regular file: '" + path + "'";
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return os_error(err, path);
+    }
     const char *p = data.data();
     std::size_t left = data.size();
     while (left > 0) {

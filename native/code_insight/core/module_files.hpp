@@ -27,11 +27,13 @@ struct FileStamp {
     bool operator==(const FileStamp &) const = default;
 };
 
-/// The stamp of the file at `path`, or nothing when it cannot be read.
+/// The stamp of the regular file at `path` (links are not followed), or nothing when there is
+/// none. Like the two below, it does file I/O only: callers release the GIL around it.
 std::optional<FileStamp> stamp_of(const std::string &path);
 
 /// Replaces the content of `path` by `data`; returns an error text ("[Errno N] ...: 'path'")
-/// or empty text on success.
+/// or empty text on success. A link, a FIFO or anything else but a regular file at `path` is
+/// refused without being followed, opened for long or blocked on.
 std::string write_file(const std::string &path, std::string_view data);
 
 /// Removes `path`; returns an error text or empty text on success.

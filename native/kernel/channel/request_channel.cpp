@@ -2,6 +2,7 @@
 
 #include "common/args.hpp"
 #include "kernel/channel/loop_submission.hpp"
+#include "kernel/channel/response_scan.hpp"
 #include "kernel/channel/texts.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
@@ -86,6 +87,11 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
     if (signalled) {
         if (logger.debug_enabled())
             logger.debug(worker + text::RECEIVED + id_text);
+        if (PyExceptionInstance_Check(data.ptr())) {
+            // The listener could not decode the response: its error stands for the answer.
+            PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(data.ptr())), data.ptr());
+            throw py::error_already_set();
+        }
         if (data.is_none()) {
             const std::string missing = std::string(text::DATA_MISSING) + id_text;
             logger.error(std::string(text::KERNEL_PREFIX) + missing);
@@ -112,6 +118,44 @@ py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle t
     payload["requestId"] = channel_runtime().uuid4().attr("hex");
     payload["kind"] = text::KIND_REQUEST;
     return send_sys_request(kernel, payload, timeout);
+}
+
+bool fail_waiter(py::handle kernel, py::handle request_id, const std::string &problem) {
+    py::object error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
+        py::str(std::string(text::UNDECODABLE_RESPONSE) + problem));
+    bool woken = false;
+    {
+        LockHold hold(kernel.attr("_response_lock"));
+        py::dict waiters = kernel.attr("_response_futures");
+        PyObject *event = PyDict_GetItemWithError(waiters.ptr(), request_id.ptr()); // borrowed
+        if (event == nullptr && PyErr_Occurred())
+            throw py::error_already_set();
+        if (event != nullptr) {
+            py::dict data = kernel.attr("_response_data");
+            data[request_id] = error;
+            py::handle(event).attr("set")();
+            woken = true;
+        }
+    }
+    if (woken)
+        core::log().warning(std::string(text::WAITER_FAILED) + text_of(request_id) +
+                            text::COLON_SEP + problem);
+    return woken;
+}
+
+void wake_undecodable_response(py::object kernel, py::object text, const std::string &problem) {
+    if (!PyUnicode_Check(text.ptr()))
+        return;
+    Py_ssize_t size = 0;
+    const char *data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (data == nullptr) {
+        PyErr_Clear(); // surrogates from escapes: no id of ours holds one
+        return;
+    }
+    const auto request_id =
+        sys_response_request_id(std::string_view(data, static_cast<std::size_t>(size)));
+    if (request_id)
+        fail_waiter(kernel, py::str(*request_id), problem);
 }
 
 void install_request_channel(py::object kernel) {

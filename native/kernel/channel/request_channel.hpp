@@ -5,6 +5,8 @@
 
 #include "common/python.hpp"
 
+#include <string>
+
 namespace zm::kernel::channel {
 
 /// Sends {"type": "sys_request", "payload": payload} and waits at most `timeout` seconds for the
@@ -14,6 +16,14 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
 
 /// Stamps a copy of `req` with a new `requestId` and `kind` "request" and sends it.
 py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle timeout);
+
+/// Wakes the worker waiting for `request_id` (if any) with a RuntimeError "sys_response could
+/// not be decoded: " + `problem` instead of a response; returns whether one was waiting.
+bool fail_waiter(py::handle kernel, py::handle request_id, const std::string &problem);
+
+/// For a received text the listener could not decode (`problem` says why): when it is a
+/// "sys_response" whose request id can still be read, its waiter is woken with the error.
+void wake_undecodable_response(py::object kernel, py::object text, const std::string &problem);
 
 /// At connect: the kernel's request function replaces `zentrel.messaging.send_request_sync`.
 void install_request_channel(py::object kernel);

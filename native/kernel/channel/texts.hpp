@@ -20,6 +20,10 @@ inline constexpr const char *TIMEOUT_AFTER = "sys_request timeout after ";
 inline constexpr const char *SECONDS_SEP = "s: ";
 inline constexpr const char *SYS_REQUEST = "sys_request";
 inline constexpr const char *KIND_REQUEST = "request";
+inline constexpr const char *UNDECODABLE_RESPONSE = "sys_response could not be decoded: ";
+inline constexpr const char *WAITER_FAILED =
+    "[Kernel] [Listener Thread] Woke worker with an error for request_id: ";
+inline constexpr const char *COLON_SEP = ": ";
 
 // Releases (requests sent without waiting).
 inline constexpr const char *RELEASE_FAILED = "[Kernel] Could not send proxy releases: ";

@@ -3,7 +3,8 @@
 namespace zm::kernel::core {
 
 KernelHooks &hooks() {
-    static KernelHooks instance{core_dispatch, [](py::object) {}, [](py::object) {}};
+    static KernelHooks instance{core_dispatch, [](py::object) {}, [](py::object) {},
+                                [](py::object, py::object, const std::string &) {}};
     return instance;
 }
 

@@ -4,6 +4,7 @@
 #include "common/python.hpp"
 
 #include <functional>
+#include <string>
 
 namespace zm::kernel::core {
 
@@ -16,6 +17,10 @@ struct KernelHooks {
     std::function<void(py::object kernel)> install_streams;
     /// Installs the synchronous request function into the messaging object (default: none).
     std::function<void(py::object kernel)> install_request_channel;
+    /// Told of every received text the listener drops undecoded (too large, unparsable), with
+    /// the reason, so that a worker waiting for it can be woken (default: nothing).
+    std::function<void(py::object kernel, py::object text, const std::string &problem)>
+        undecodable;
 };
 
 /// The hooks in force; areas replace members during module initialisation.

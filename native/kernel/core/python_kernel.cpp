@@ -1,6 +1,7 @@
 #include "kernel/core/python_kernel.hpp"
 
 #include "common/args.hpp"
+#include "common/error_record.hpp"
 #include "kernel/core/chunk_reassembly.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/core/runtime.hpp"
@@ -21,7 +22,7 @@ template <class... Args> py::object create_if_present(const char *name, Args &&.
     return factory(std::forward<Args>(args)...);
 }
 
-py::dict error_message(const char *text) {
+py::dict error_message(const std::string &text) {
     py::dict message;
     message["type"] = "error";
     message["message"] = text;
@@ -52,6 +53,7 @@ void kernel_init(py::object self, py::object workbook_id, py::object host, py::o
     self.attr("_response_lock") = rt.threading_lock();
     self.attr("_canceled_streaming_requests") = py::set();
     self.attr("_chunk_buffers") = py::dict();
+    self.attr("_dropped_chunk_series") = py::dict();
     self.attr("_socket_lock") = py::none();
     self.attr("_batcher") = py::none();
     self.attr("_original_stdout") = rt.sys.attr("stdout");
@@ -116,8 +118,20 @@ Coro disconnect(py::object self) {
     if (PyObject_IsTrue(websocket.ptr()))
         co_await websocket.attr("close")();
     self.attr("_thread_pool").attr("shutdown")(py::arg("wait") = false);
+    // The editor's mirror holds the workbook's module sources; it ends with the connection.
+    // The process may end with os._exit next, which skips the directory's own finaliser.
+    py::object insight = py::getattr(self, "_code_insight", py::none());
+    if (!insight.is_none() && py::hasattr(insight, "cleanup"))
+        insight.attr("cleanup")();
     co_return py::none();
 }
+
+namespace {
+
+/// The reason a connection ended, for the log: the close code and reason the library reports.
+std::string close_reason(py::handle error) { return text_of(exception_text(error)); }
+
+} // namespace
 
 Coro listen(py::object self) {
     Runtime &rt = runtime();
@@ -146,10 +160,12 @@ Coro listen(py::object self) {
             if (static_cast<std::size_t>(size) > MAX_MESSAGE_SIZE) {
                 logger.warning(std::string(text::MESSAGE_TOO_LARGE_LOG) + std::to_string(size) +
                                text::BYTES);
+                hooks().undecodable(self, frame, text::MESSAGE_TOO_LARGE);
                 co_await send_message(self, error_message(text::MESSAGE_TOO_LARGE));
                 continue;
             }
             py::object message;
+            std::string parse_error;
             try {
                 message = rt.json_loads(frame);
             } catch (py::error_already_set &e) {
@@ -157,8 +173,10 @@ Coro listen(py::object self) {
                 // UnicodeDecodeError: bad input like any other unparsable frame.
                 if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_RecursionError))
                     throw;
+                parse_error = text_of(exception_text(e.value()));
             }
             if (!message) {
+                hooks().undecodable(self, frame, parse_error);
                 co_await send_message(self, error_message(text::INVALID_JSON));
                 continue;
             }
@@ -168,11 +186,30 @@ Coro listen(py::object self) {
                 co_await send_message(self, error_message(text::NOT_AN_OBJECT));
                 continue;
             }
-            co_await handle(message);
+            // Whatever a handler lets escape is this message's failure, not the kernel's: the
+            // user's namespace and modules outlive one bad message.
+            std::optional<std::string> failure;
+            try {
+                co_await handle(message);
+            } catch (py::error_already_set &e) {
+                if (e.matches(rt.connection_closed.ptr()) || !e.matches(PyExc_Exception))
+                    throw;
+                failure = std::string(Py_TYPE(e.value().ptr())->tp_name) + ": " +
+                          text_of(exception_text(e.value()));
+            }
+            if (failure) {
+                const std::string type_text =
+                    text_of(dict_get(message, runtime().names.type, runtime().names.unknown));
+                logger.error(std::string(text::MESSAGE_FAILED) + type_text + text::COLON_PART +
+                             *failure);
+                co_await send_message(self,
+                                      error_message(type_text + text::COLON_PART + *failure));
+            }
         }
     } catch (py::error_already_set &e) {
         if (!e.matches(rt.connection_closed.ptr()))
             throw;
+        logger.warning(std::string(text::CONNECTION_CLOSED) + close_reason(e.value()));
         lost = true;
     }
     if (lost)

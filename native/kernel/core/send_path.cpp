@@ -1,6 +1,7 @@
 #include "kernel/core/send_path.hpp"
 
 #include "common/args.hpp"
+#include "common/error_record.hpp"
 #include "kernel/core/chunk_plan.hpp"
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/runtime.hpp"
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 namespace zm::kernel::core {
 
@@ -23,6 +25,21 @@ std::string text_of(py::handle value) {
 }
 
 namespace {
+
+/// Why `websocket.send` failed, when the failure is one to drop the message for: anything but a
+/// lost connection (the caller decides what that means) and exits. Else it rethrows.
+std::string send_failure(py::error_already_set &e) {
+    if (e.matches(runtime().connection_closed.ptr()) || !e.matches(PyExc_Exception))
+        throw;
+    return std::string(Py_TYPE(e.value().ptr())->tp_name) + ": " +
+           text_of(exception_text(e.value()));
+}
+
+/// One message the library refused is logged and dropped: it never ends the connection.
+void log_dropped(py::handle msg_type, py::handle request_id, const std::string &failure) {
+    log().error(std::string(text::SEND_FAILED) + text_of(msg_type) + text::SEND_FAILED_ID +
+                text_of(request_id) + text::SEND_FAILED_DROPPED + failure);
+}
 
 double now_seconds() {
     using namespace std::chrono;
@@ -61,6 +78,7 @@ Coro send_message_direct(py::object self, py::object message) {
         co_return py::none();
     }
     co_await get_attr(lock, n.acquire)();
+    std::optional<std::string> failure;
     {
         ScopeGuard release([lock]() { get_attr(lock, runtime().names.release)(); });
         const double waited_ms = (now_seconds() - start) * 1000.0;
@@ -70,7 +88,15 @@ Coro send_message_direct(py::object self, py::object message) {
             log().warning(std::string(text::LOCK_WAITED) + waited + text::MS_FOR_TYPE +
                           text_of(msg_type));
         }
-        co_await get_attr(websocket, n.send)(raw_json);
+        try {
+            co_await get_attr(websocket, n.send)(raw_json);
+        } catch (py::error_already_set &e) {
+            failure = send_failure(e);
+        }
+    }
+    if (failure) {
+        log_dropped(msg_type, request_id, *failure);
+        co_return py::none();
     }
     if (debug)
         log().debug(std::string(text::MESSAGE_SENT) + text_of(msg_type) + text::REQUEST_ID_PART +
@@ -114,7 +140,17 @@ Coro send_chunked_message(py::object self, py::object raw_json, py::object messa
             chunk["data"] = py::reinterpret_steal<py::object>(data);
             chunk["original_type"] = message_type;
             chunk["request_id"] = request_id;
-            co_await send(json_dumps(chunk));
+            std::optional<std::string> failure;
+            try {
+                co_await send(json_dumps(chunk));
+            } catch (py::error_already_set &e) {
+                failure = send_failure(e);
+            }
+            if (failure) {
+                // The rest of a series the peer cannot reassemble is not worth sending.
+                log_dropped(message_type, request_id, *failure);
+                co_return py::none();
+            }
         }
     }
     if (logger.debug_enabled())

@@ -14,15 +14,22 @@ inline constexpr double FLUSH_INTERVAL = 0.01;
 inline constexpr const char *DEFAULT_HOST = "127.0.0.1";
 inline constexpr const char *DEFAULT_PORT = "8000";
 
-/// Largest frame the connection admits: any text of MAX_MESSAGE_SIZE characters in UTF-8 (at
-/// most 4 bytes each) plus room for the frame itself, so the size check below answers instead of
-/// the library closing the connection.
-inline constexpr std::size_t WEBSOCKET_MAX_FRAME_BYTES = 4 * MAX_MESSAGE_SIZE + 65536;
+/// Largest frame the connection admits. Every frame up to it reaches the size check, which
+/// answers "Message too large" and drops it; only a larger one makes the library close the
+/// connection (the close and its reason are logged). Far above MAX_MESSAGE_SIZE on purpose: a
+/// peer that sends a few megabytes too many gets an answer, not a dead kernel.
+inline constexpr std::size_t WEBSOCKET_MAX_FRAME_BYTES = 64 * 1024 * 1024;
 
 /// Bounds on what a peer can make the kernel hold for incoming chunk series.
 inline constexpr std::size_t MAX_CHUNK_SERIES_CHARS = 32 * 1024 * 1024;
 inline constexpr std::size_t MAX_CHUNK_SERIES_CHUNKS = MAX_CHUNK_SERIES_CHARS / CHUNK_SIZE;
-inline constexpr std::size_t MAX_OPEN_CHUNK_SERIES = 8;
+inline constexpr std::size_t MAX_OPEN_CHUNK_SERIES = 16;
+/// All open series together.
+inline constexpr std::size_t MAX_BUFFERED_CHUNK_CHARS = 64 * 1024 * 1024;
+/// A full table makes room by dropping a series only when it has been idle this long.
+inline constexpr double CHUNK_SERIES_IDLE_SECONDS = 30.0;
+/// Ids of dropped series remembered, so that their later chunks are ignored quietly.
+inline constexpr std::size_t REMEMBERED_DROPPED_SERIES = 256;
 
 /// Send-path lock wait (milliseconds) above which a warning is logged.
 inline constexpr double SOCKET_LOCK_WARN_MS = 5.0;
@@ -42,6 +49,9 @@ inline constexpr const char *KERNEL_DISCONNECTED = "Kernel disconnected for work
 inline constexpr const char *MESSAGE_TOO_LARGE_LOG = "Message too large: ";
 inline constexpr const char *BYTES = " bytes";
 inline constexpr const char *NOT_AN_OBJECT_LOG = "[Kernel] Dropped message that is not a JSON object: ";
+inline constexpr const char *MESSAGE_FAILED = "[Kernel] Failed to handle message type ";
+inline constexpr const char *COLON_PART = ": ";
+inline constexpr const char *CONNECTION_CLOSED = "[Kernel] Connection closed: ";
 
 // Send path.
 inline constexpr const char *ACQUIRING_LOCK = "[TIMING] Acquiring socket lock for: type=";
@@ -58,6 +68,9 @@ inline constexpr const char *CHUNKS_PART = ", chunks=";
 inline constexpr const char *SENT_PREFIX = "[Kernel] Sent ";
 inline constexpr const char *CHUNKS_FOR_TYPE = " chunks for message: type=";
 inline constexpr const char *CHUNK_ID_PART = ", chunk_id=";
+inline constexpr const char *SEND_FAILED = "[Kernel] Could not send message type '";
+inline constexpr const char *SEND_FAILED_ID = "' (request_id=";
+inline constexpr const char *SEND_FAILED_DROPPED = "), dropped: ";
 
 // Chunk reassembly.
 inline constexpr const char *CHUNK_MISSING_FIELDS =
@@ -84,7 +97,14 @@ inline constexpr const char *CHUNK_DATA_NOT_TEXT = "[Kernel] Chunk data must be 
 inline constexpr const char *GOT_PART = " (got ";
 inline constexpr const char *DROPPED_SERIES_PART = "), dropping the series";
 inline constexpr const char *TOO_MANY_SERIES = "[Kernel] Too many open chunk series (";
-inline constexpr const char *DROPPING_OLDEST = "), dropping the oldest: chunk_id ";
+inline constexpr const char *REFUSING_SERIES = "), refusing the new chunk_id ";
+inline constexpr const char *DROPPING_IDLE = "), dropping the idle chunk_id ";
+inline constexpr const char *CHUNK_BUFFERS_FULL = "[Kernel] Open chunk series would hold more than ";
+inline constexpr const char *CHARS_DROPPING = " characters, dropping chunk_id ";
+inline constexpr const char *CHUNK_OF_DROPPED_SERIES = "[Kernel] Ignored chunk of dropped chunk_id ";
+inline constexpr const char *SERIES_DROPPED = "Chunk series of ";
+inline constexpr const char *SERIES_DROPPED_ID = " (request_id ";
+inline constexpr const char *SERIES_DROPPED_REASON = ") dropped: ";
 inline constexpr const char *REASSEMBLED_NOT_OBJECT =
     "[Kernel] Reassembled message is not a JSON object for chunk_id ";
 inline constexpr const char *DROPPING_IT = ", dropping it";

@@ -4,6 +4,7 @@
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/dispatch/texts.hpp"
+#include "kernel/editor/editor_thread.hpp"
 #include "kernel/execution/module_unloader.hpp"
 
 #include <string>
@@ -42,6 +43,17 @@ void remove_from_sys_path(py::handle entries, const char *log_prefix) {
 
 py::object code_insight(py::handle kernel) {
     return py::getattr(kernel, "_code_insight", py::none());
+}
+
+/// Calls `insight.<method>(argument)` on the editor thread, in order with the editor requests:
+/// CodeInsight serves one caller at a time.
+void tell_code_insight(py::object kernel, py::object insight, const char *method,
+                       py::object argument) {
+    py::object bound = insight.attr(method);
+    editor::submit_editor_job(std::move(kernel), py::cpp_function([bound, argument]() {
+                                  bound(argument);
+                                  return py::none();
+                              }));
 }
 
 py::dict path_reply(const char *type, py::handle path) {
@@ -106,7 +118,7 @@ py::dict handle_set_package_paths(py::object kernel, py::object message) {
     kernel.attr("virtual_env").attr("custom_paths") = py::list(new_paths);
     py::object insight = code_insight(kernel);
     if (!insight.is_none())
-        insight.attr("update_sys_paths")(new_paths);
+        tell_code_insight(kernel, insight, "update_sys_paths", py::list(new_paths));
     py::dict reply;
     reply["type"] = "package_paths_updated";
     reply["paths_added"] = count;
@@ -130,7 +142,7 @@ py::dict handle_set_python_paths(py::object kernel, py::object message) {
     }
     py::object insight = code_insight(kernel);
     if (!insight.is_none())
-        insight.attr("update_sys_paths")(py::list(path_list));
+        tell_code_insight(kernel, insight, "update_sys_paths", py::list(path_list));
     const Py_ssize_t count = PyList_GET_SIZE(new_paths.ptr());
     py::dict reply;
     reply["type"] = "python_paths_updated";
@@ -177,7 +189,7 @@ py::dict handle_delete_module(py::object kernel, py::object message) {
     loader().attr("delete_module")(module_name);
     py::object insight = code_insight(kernel);
     if (!insight.is_none())
-        insight.attr("delete_module")(module_name);
+        tell_code_insight(kernel, insight, "delete_module", module_name);
     core::log().info(std::string(text::DELETED_MODULE) + text_of(module_name));
     return module_reply("module_deleted", module_name);
 }

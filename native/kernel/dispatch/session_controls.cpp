@@ -1,5 +1,6 @@
 #include "kernel/dispatch/session_controls.hpp"
 
+#include "kernel/channel/request_channel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/message_fields.hpp"
@@ -117,9 +118,15 @@ py::object handle_sys_response(py::object kernel, py::object message) {
     py::object payload = field(message, "payload", py::none());
     if (!PyObject_IsTrue(payload.ptr()))
         payload = message;
-    if (!PyDict_Check(payload.ptr()))
-        throw FieldError(std::string(text::FIELD) + "payload" + text::MUST_BE + text::OBJECT +
-                         text::GOT + type_name(payload));
+    if (!PyDict_Check(payload.ptr())) {
+        const std::string problem = std::string(text::FIELD) + "payload" + text::MUST_BE +
+                                    text::OBJECT + text::GOT + type_name(payload);
+        // The worker waiting for it learns at once instead of timing out.
+        py::object top_id = field(message, "requestId", py::none());
+        if (PyUnicode_CheckExact(top_id.ptr()))
+            channel::fail_waiter(kernel, top_id, problem);
+        throw FieldError(problem);
+    }
     py::object request_id = field(payload, "requestId", py::none());
     const Logger &logger = core::log();
     if (logger.debug_enabled())

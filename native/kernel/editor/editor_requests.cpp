@@ -1,9 +1,12 @@
 #include "kernel/editor/editor_requests.hpp"
 
+#include "common/error_record.hpp"
 #include "kernel/core/runtime.hpp"
+#include "kernel/editor/editor_thread.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/editor/texts.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,6 +15,10 @@ namespace zm::kernel::editor {
 namespace {
 
 using core::text_of;
+
+/// The request types, in the order of `Request`.
+constexpr const char *REQUEST_TYPES[] = {"completion_request", "signature_help_request",
+                                         "hover_request", "diagnostic_request"};
 
 /// What distinguishes the three cursor requests.
 struct CursorRequest {
@@ -140,9 +147,7 @@ py::dict build_reply(Request request, const py::dict &result, py::handle request
 
 /// The result of a request refused before the analysis: only `error`, the rest defaults.
 py::dict refusal(Request request, const std::string &problem) {
-    static const char *const names[] = {"completion_request", "signature_help_request",
-                                        "hover_request", "diagnostic_request"};
-    core::log().warning(std::string(text::REFUSED) + names[static_cast<int>(request)] +
+    core::log().warning(std::string(text::REFUSED) + REQUEST_TYPES[static_cast<int>(request)] +
                         text::COLON + problem);
     py::dict result;
     result["error"] = py::str(problem);
@@ -151,107 +156,159 @@ py::dict refusal(Request request, const std::string &problem) {
 
 py::object code_insight(py::handle self) { return py::getattr(self, "_code_insight", py::none()); }
 
-py::dict cursor_reply(py::handle self, py::handle message, Request request) {
+/// A copy of the in-memory loader's sources fit for analysis: a module too large to analyse
+/// still loads and runs, but the editor does not see it.
+py::dict analysable_sources() {
+    py::dict modules = module_sources();
+    py::list names(modules);
+    for (py::handle name : names) {
+        PyObject *source = PyDict_GetItem(modules.ptr(), name.ptr()); // borrowed
+        if (source != nullptr && PyUnicode_Check(source) &&
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(source)) > MAX_ANALYSED_CHARS) {
+            const Logger &logger = core::log();
+            if (logger.debug_enabled())
+                logger.debug(std::string(text::MODULE_NOT_ANALYSED) + text_of(name) +
+                             text::COLON + too_large(text::MODULE_TOO_LARGE,
+                                                     PyUnicode_GET_LENGTH(source)));
+            PyDict_DelItem(modules.ptr(), name.ptr());
+        }
+    }
+    return modules;
+}
+
+/// What the listener reads and checks of one request; the editor thread answers it.
+struct Prepared {
+    Request request;
+    py::object insight;
+    py::object request_id, code, line, column, path, workbook_id, module_name, dirty_files;
+    py::dict modules;
+    std::optional<std::string> problem;
+};
+
+std::shared_ptr<Prepared> prepare_cursor(py::handle self, py::handle message, Request request) {
     const CursorRequest &kind = cursor_request(request);
-    py::object request_id = get(message, "request_id", py::none());
-    py::object code = get(message, "code", py::str(""));
-    py::object line = get(message, "line", py::int_(1));
-    py::object column = get(message, "column", py::int_(0));
-    py::object path = get(message, "path", py::none());
-    py::object workbook_id = get(message, "workbook_id", py::none());
-    py::object module_name = get(message, "module_name", py::none());
-    py::object dirty_files = get(message, "dirty_files", py::none());
+    auto p = std::make_shared<Prepared>();
+    p->request = request;
+    p->request_id = get(message, "request_id", py::none());
+    p->code = get(message, "code", py::str(""));
+    p->line = get(message, "line", py::int_(1));
+    p->column = get(message, "column", py::int_(0));
+    p->path = get(message, "path", py::none());
+    p->workbook_id = get(message, "workbook_id", py::none());
+    p->module_name = get(message, "module_name", py::none());
+    p->dirty_files = get(message, "dirty_files", py::none());
 
     const Logger &logger = core::log();
     if (logger.debug_enabled()) {
-        std::string line_text = std::string(kind.request_log) + text_of(line) + text::COLUMN_PART +
-                                text_of(column) + text::PATH_PART + text_of(path) +
-                                text::CODE_LENGTH_PART + length_text(code);
+        std::string line_text = std::string(kind.request_log) + text_of(p->line) +
+                                text::COLUMN_PART + text_of(p->column) + text::PATH_PART +
+                                text_of(p->path) + text::CODE_LENGTH_PART + length_text(p->code);
         if (kind.logs_dirty_files) {
             Py_ssize_t count =
-                PyDict_Check(dirty_files.ptr()) ? PyDict_GET_SIZE(dirty_files.ptr()) : 0;
+                PyDict_Check(p->dirty_files.ptr()) ? PyDict_GET_SIZE(p->dirty_files.ptr()) : 0;
             line_text += std::string(text::DIRTY_FILES_PART) + std::to_string(count);
         }
         logger.debug(line_text);
     }
 
-    py::object insight = code_insight(self);
-    std::optional<std::string> problem;
-    if (insight.is_none())
-        problem = text::NO_CODE_INSIGHT;
-    else if (!(problem = oversized_code(code)))
-        problem = bad_dirty_files(dirty_files);
-
-    py::dict result;
-    if (problem) {
-        result = refusal(request, *problem);
-    } else {
-        py::dict modules = module_sources();
-        result = as_result(insight.attr(kind.method)(
-            py::arg("code") = code, py::arg("line") = line, py::arg("column") = column,
-            py::arg("path") = path, py::arg("modules") = modules,
-            py::arg("dirty_files") = dirty_files));
-    }
-    py::dict reply = build_reply(request, result, request_id, workbook_id, module_name);
-
-    if (logger.debug_enabled()) {
-        const std::string error = text_of(at(reply, "error"));
-        switch (request) {
-        case Request::Completion:
-            logger.debug(std::string(text::COMPLETION_RESPONSE) +
-                         length_text(at(reply, "completions")) + text::COMPLETIONS_ERROR + error);
-            break;
-        case Request::SignatureHelp:
-            logger.debug(std::string(text::SIGNATURE_RESPONSE) +
-                         length_text(at(reply, "signatures")) + text::SIGNATURES_ERROR + error);
-            break;
-        default:
-            logger.debug(std::string(text::HOVER_RESPONSE) +
-                         (at(reply, "contents").is_none() ? "False" : "True") +
-                         text::ERROR_PART + error);
-            break;
-        }
-    }
-    return reply;
+    p->insight = code_insight(self);
+    if (p->insight.is_none())
+        p->problem = text::NO_CODE_INSIGHT;
+    else if (!(p->problem = oversized_code(p->code)))
+        p->problem = bad_dirty_files(p->dirty_files);
+    if (!p->problem)
+        p->modules = analysable_sources();
+    return p;
 }
 
-py::dict diagnostic_reply(py::handle self, py::handle message) {
-    py::object request_id = get(message, "request_id", py::none());
-    py::object code = get(message, "code", py::str(""));
-    py::object workbook_id = get(message, "workbook_id", py::none());
-    py::object module_name = get(message, "module_name", py::none());
+std::shared_ptr<Prepared> prepare_diagnostic(py::handle self, py::handle message) {
+    auto p = std::make_shared<Prepared>();
+    p->request = Request::Diagnostic;
+    p->request_id = get(message, "request_id", py::none());
+    p->code = get(message, "code", py::str(""));
+    p->workbook_id = get(message, "workbook_id", py::none());
+    p->module_name = get(message, "module_name", py::none());
 
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::DIAGNOSTIC_REQUEST) + length_text(code) + text::MODULE_PART +
-                     text_of(module_name));
+        logger.debug(std::string(text::DIAGNOSTIC_REQUEST) + length_text(p->code) +
+                     text::MODULE_PART + text_of(p->module_name));
 
-    py::object insight = code_insight(self);
-    std::optional<std::string> problem;
-    if (insight.is_none())
-        problem = text::NO_CODE_INSIGHT;
-    else if (!module_name.is_none() && !PyUnicode_Check(module_name.ptr()))
-        problem = text::MODULE_NAME_NOT_TEXT;
+    p->insight = code_insight(self);
+    if (p->insight.is_none())
+        p->problem = text::NO_CODE_INSIGHT;
+    else if (!p->module_name.is_none() && !PyUnicode_Check(p->module_name.ptr()))
+        p->problem = text::MODULE_NAME_NOT_TEXT;
     else
-        problem = oversized_code(code);
+        p->problem = oversized_code(p->code);
+    return p;
+}
 
-    py::dict result = problem ? refusal(Request::Diagnostic, *problem)
-                              : as_result(insight.attr("get_diagnostics")(
-                                    py::arg("code") = code, py::arg("module_name") = module_name));
-    py::dict reply = build_reply(Request::Diagnostic, result, request_id, workbook_id, module_name);
-    if (logger.debug_enabled())
+/// The analysis of a prepared request; an exception of the analysis is its `error`.
+py::dict analyse(const Prepared &p) {
+    if (p.problem)
+        return refusal(p.request, *p.problem);
+    std::optional<std::string> failure;
+    try {
+        if (p.request == Request::Diagnostic)
+            return as_result(p.insight.attr("get_diagnostics")(
+                py::arg("code") = p.code, py::arg("module_name") = p.module_name));
+        return as_result(p.insight.attr(cursor_request(p.request).method)(
+            py::arg("code") = p.code, py::arg("line") = p.line, py::arg("column") = p.column,
+            py::arg("path") = p.path, py::arg("modules") = p.modules,
+            py::arg("dirty_files") = p.dirty_files));
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_Exception))
+            throw;
+        failure = std::string(Py_TYPE(e.value().ptr())->tp_name) + text::COLON +
+                  text_of(exception_text(e.value()));
+    }
+    core::log().error(std::string(text::ANALYSIS_FAILED) + REQUEST_TYPES[static_cast<int>(p.request)] +
+                      text::COLON + *failure);
+    py::dict result;
+    result["error"] = py::str(*failure);
+    return result;
+}
+
+/// Runs on the editor thread: the reply to a prepared request, with its response log line.
+py::dict answer(const Prepared &p) {
+    py::dict reply =
+        build_reply(p.request, analyse(p), p.request_id, p.workbook_id, p.module_name);
+    const Logger &logger = core::log();
+    if (!logger.debug_enabled())
+        return reply;
+    const std::string error = text_of(at(reply, "error"));
+    switch (p.request) {
+    case Request::Completion:
+        logger.debug(std::string(text::COMPLETION_RESPONSE) +
+                     length_text(at(reply, "completions")) + text::COMPLETIONS_ERROR + error);
+        break;
+    case Request::SignatureHelp:
+        logger.debug(std::string(text::SIGNATURE_RESPONSE) + length_text(at(reply, "signatures")) +
+                     text::SIGNATURES_ERROR + error);
+        break;
+    case Request::Hover:
+        logger.debug(std::string(text::HOVER_RESPONSE) +
+                     (at(reply, "contents").is_none() ? "False" : "True") + text::ERROR_PART +
+                     error);
+        break;
+    case Request::Diagnostic:
         logger.debug(std::string(text::DIAGNOSTIC_RESPONSE) +
-                     length_text(at(reply, "diagnostics")) + text::DIAGNOSTICS_ERROR +
-                     text_of(at(reply, "error")));
+                     length_text(at(reply, "diagnostics")) + text::DIAGNOSTICS_ERROR + error);
+        break;
+    }
     return reply;
 }
 
 } // namespace
 
 Coro handle_editor_request(py::object self, py::object message, Request request) {
-    py::dict reply = request == Request::Diagnostic ? diagnostic_reply(self, message)
-                                                    : cursor_reply(self, message, request);
-    co_await core::send_message(self, reply);
+    std::shared_ptr<Prepared> prepared = request == Request::Diagnostic
+                                             ? prepare_diagnostic(self, message)
+                                             : prepare_cursor(self, message, request);
+    submit_editor_job(self, py::cpp_function([prepared]() -> py::object {
+                          return answer(*prepared);
+                      }));
     co_return py::none();
 }
 

@@ -5,8 +5,9 @@
 
 namespace zm::kernel::editor {
 
-/// Longest `code` (and unsaved module text) analysed on the listener; a longer one is answered
-/// with TOO_LARGE at once instead of holding the receive loop for the whole analysis.
+/// Longest `code`, unsaved module text or pushed module source handed to the analysis: jedi
+/// needs tens of seconds near this size. A longer request text is answered with TOO_LARGE; a
+/// longer pushed module still loads and runs but is left out of the analysis.
 inline constexpr std::size_t MAX_ANALYSED_CHARS = 1000000;
 
 namespace text {
@@ -41,6 +42,14 @@ inline constexpr const char *CLOSE_PAREN = ")";
 inline constexpr const char *DIRTY_FILES_NOT_MAP =
     "dirty_files must be an object mapping module names to source text";
 inline constexpr const char *MODULE_NAME_NOT_TEXT = "module_name must be a string or null";
+inline constexpr const char *MODULE_TOO_LARGE = "source too large to analyse (";
+inline constexpr const char *MODULE_NOT_ANALYSED = "[LSP] Module left out of the analysis: ";
+
+// The editor thread.
+inline constexpr const char *EDITOR_THREAD = "editor";
+inline constexpr const char *ANALYSIS_FAILED = "[LSP] Analysis failed for ";
+inline constexpr const char *EDITOR_JOB_FAILED = "[LSP] Editor job failed: ";
+inline constexpr const char *EDITOR_REPLY_FAILED = "[LSP] Could not send an editor reply: ";
 
 } // namespace text
 

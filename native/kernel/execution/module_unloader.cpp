@@ -16,7 +16,22 @@ namespace {
 
 std::string top_level(const std::string &name) { return name.substr(0, name.find('.')); }
 
+/// Top-level names of the modules loaded when the kernel module finished initialising: the
+/// kernel's own dependencies (jedi, parso, websockets, the user package, the standard library).
+std::set<std::string> &startup_packages() {
+    static auto *names = new std::set<std::string>(); // never destroyed: outlives the interpreter
+    return *names;
+}
+
 } // namespace
+
+void protect_loaded_modules() {
+    py::list names(execution_runtime().sys.attr("modules"));
+    for (py::handle name : names) {
+        if (PyUnicode_Check(name.ptr()))
+            startup_packages().insert(top_level(utf8(name)));
+    }
+}
 
 std::size_t unload_modules_by_prefix(py::handle paths) {
     check_list(paths, "paths");
@@ -47,6 +62,18 @@ std::size_t unload_modules_by_prefix(py::handle paths) {
             }
         }
     }
+    const Logger &log = module_logger(KERNEL_MODULE_NAME);
+    // Unloading what the kernel itself runs on would break it for the rest of its life (editor
+    // requests without jedi, sends without websockets).
+    for (auto it = packages.begin(); it != packages.end();) {
+        if (startup_packages().count(*it) == 0) {
+            ++it;
+            continue;
+        }
+        if (log.debug_enabled())
+            log.debug(std::string(text::KEPT_STARTUP_MODULE) + *it);
+        it = packages.erase(it);
+    }
 
     struct Doomed {
         py::object name;
@@ -66,7 +93,6 @@ std::size_t unload_modules_by_prefix(py::handle paths) {
     std::stable_sort(doomed.begin(), doomed.end(),
                      [](const Doomed &a, const Doomed &b) { return a.depth > b.depth; });
 
-    const Logger &log = module_logger(KERNEL_MODULE_NAME);
     for (const Doomed &entry : doomed) {
         if (PyDict_Contains(modules.ptr(), entry.name.ptr()) != 1)
             continue;

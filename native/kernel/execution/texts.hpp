@@ -30,6 +30,7 @@ inline constexpr const char *LOADER_FROM_SOURCE_CACHE = "' from source_cache";
 inline constexpr const char *LOADER_FROM_SYS_MODULES = "' from sys.modules";
 inline constexpr const char *LOADER_FROM_LINECACHE = "' from linecache";
 inline constexpr const char *UNLOADED_MODULE = "Unloaded module: ";
+inline constexpr const char *KEPT_STARTUP_MODULE = "[Kernel] Kept loaded (the kernel runs on it): ";
 inline constexpr const char *HOOK_ERROR_PREFIX = "[KernelStreamHook Error] ";
 
 } // namespace text

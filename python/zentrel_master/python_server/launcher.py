@@ -3,6 +3,9 @@
 Runs the kernel's `main(workbook_id, port)` on a new event loop and ends the process with status 0
 once the kernel has torn down. The process ends at once even while user code still runs on a
 worker thread: the pool's threads would otherwise keep a kernel whose connection is gone alive.
+Because that immediate exit skips every finaliser, the kernel's teardown (which removes the
+editor's temporary directory with the workbook's module sources) runs on every way out first:
+a normal end, an error, an interrupt and a SIGTERM.
 """
 
 from __future__ import annotations
@@ -11,6 +14,7 @@ import argparse
 import asyncio
 import logging
 import os
+import signal
 import sys
 import traceback
 
@@ -39,18 +43,35 @@ def run_kernel(workbook_id: str, port: str) -> None:
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
+    main_task = loop.create_task(kernel.main(workbook_id, port))
+    # A SIGTERM ends the kernel like a closed connection: through its teardown.
+    loop.add_signal_handler(signal.SIGTERM, main_task.cancel)
     try:
-        loop.run_until_complete(kernel.main(workbook_id, port))
-        # Background tasks still pending (user work the kernel started) end with the kernel.
-        pending = [task for task in asyncio.all_tasks(loop) if not task.done()]
-        for task in pending:
-            task.cancel()
-        if pending:
-            loop.run_until_complete(asyncio.gather(*pending, return_exceptions=True))
-        loop.run_until_complete(loop.shutdown_asyncgens())
+        loop.run_until_complete(main_task)
+    except asyncio.CancelledError:
+        if not main_task.cancelled():
+            raise
     finally:
-        asyncio.set_event_loop(None)
-        loop.close()
+        try:
+            loop.remove_signal_handler(signal.SIGTERM)
+            _finish_tasks(loop)
+        finally:
+            asyncio.set_event_loop(None)
+            loop.close()
+
+
+def _finish_tasks(loop: asyncio.AbstractEventLoop) -> None:
+    """Cancel and finish every task still pending, the kernel's own included.
+
+    After an interrupt the kernel's task is still pending: cancelling it runs its teardown. The
+    background tasks (user work the kernel started) end with the kernel.
+    """
+    pending = [task for task in asyncio.all_tasks(loop) if not task.done()]
+    for task in pending:
+        task.cancel()
+    if pending:
+        loop.run_until_complete(asyncio.gather(*pending, return_exceptions=True))
+    loop.run_until_complete(loop.shutdown_asyncgens())
 
 
 def _flush() -> None:
