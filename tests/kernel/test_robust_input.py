@@ -151,6 +151,7 @@ class TestChunkSeries:
         assert console.session.probe()["type"] == "error"
         assert console.value("1") == 1
 
+    @pytest.mark.off_protocol("incoming")
     @pytest.mark.parametrize(
         ("frames", "reason"),
         [

@@ -201,7 +201,7 @@ std::string CodeInsight::sync_one(const py::handle &name, const py::handle &code
         const int same = PyObject_RichCompareBool(found->second.text.ptr(), code.ptr(), Py_EQ);
         if (same < 0)
             throw py::error_already_set();
-        unchanged = same == 1 && unlocked([&] { return stamp_of(path_bytes); }) ==
+        unchanged = same == 1 && unlocked([&] { return regular_file_stamp(path_bytes); }) ==
                                      found->second.stamp;
     }
     if (!unchanged) {
@@ -212,7 +212,7 @@ std::string CodeInsight::sync_one(const py::handle &name, const py::handle &code
             std::string failed =
                 write_file(path_bytes, std::string_view(data, static_cast<std::size_t>(size)));
             if (failed.empty())
-                stamp = stamp_of(path_bytes);
+                stamp = regular_file_stamp(path_bytes);
             return failed;
         });
         if (!error.empty())
@@ -244,7 +244,7 @@ void CodeInsight::delete_module(py::object module_name) {
         written_.erase(path_bytes);
         bool existed = false;
         error = unlocked([&] {
-            existed = stamp_of(path_bytes).has_value();
+            existed = regular_file_stamp(path_bytes).has_value();
             return existed ? remove_file(path_bytes) : std::string();
         });
         if (existed && error.empty()) {
@@ -353,7 +353,7 @@ bool CodeInsight::can_resolve_import(py::object module_name) const {
     if (!temp_dir_.is_none()) {
         const std::string name_bytes = fs_bytes(module_name);
         if (module_file_is_contained(name_bytes) && name_bytes.find('\0') == std::string::npos &&
-            unlocked([path = fs_bytes(module_path(module_name))] { return stamp_of(path); }))
+            unlocked([path = fs_bytes(module_path(module_name))] { return regular_file_stamp(path); }))
             return true;
     }
     try {

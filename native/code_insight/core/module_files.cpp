@@ -23,11 +23,9 @@ bool module_file_is_contained(std::string_view name) {
     return name.find('/') == std::string_view::npos && name.find('\\') == std::string_view::npos;
 }
 
-std::optional<FileStamp> stamp_of(const std::string &path) {
-    struct stat st{};
-    // lstat: a link planted under a module's name is not that module's file.
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
+namespace {
+
+FileStamp stamp_from(const struct stat &st) {
     FileStamp stamp;
     stamp.device = static_cast<std::uint64_t>(st.st_dev);
     stamp.inode = static_cast<std::uint64_t>(st.st_ino);
@@ -35,6 +33,23 @@ std::optional<FileStamp> stamp_of(const std::string &path) {
     stamp.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return stamp;
+}
+
+} // namespace
+
+std::optional<FileStamp> stamp_of(const std::string &path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return stamp_from(st);
+}
+
+std::optional<FileStamp> regular_file_stamp(const std::string &path) {
+    struct stat st{};
+    // lstat: a link planted under a module's name is not that module's file.
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return stamp_from(st);
 }
 
 std::string write_file(const std::string &path, std::string_view data) {

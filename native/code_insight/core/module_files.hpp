@@ -27,9 +27,14 @@ struct FileStamp {
     bool operator==(const FileStamp &) const = default;
 };
 
-/// The stamp of the regular file at `path` (links are not followed), or nothing when there is
-/// none. Like the two below, it does file I/O only: callers release the GIL around it.
+/// The stamp of whatever `path` names (links followed: a library file or folder), or nothing
+/// when it cannot be read.
 std::optional<FileStamp> stamp_of(const std::string &path);
+
+/// The stamp of the regular file at `path` in the mirror directory (links are not followed), or
+/// nothing when there is none. Like the two below, it does file I/O only: callers release the
+/// GIL around it.
+std::optional<FileStamp> regular_file_stamp(const std::string &path);
 
 /// Replaces the content of `path` by `data`; returns an error text ("[Errno N] ...: 'path'")
 /// or empty text on success. A link, a FIFO or anything else but a regular file at `path` is
