@@ -58,6 +58,8 @@ inline constexpr const char *CHUNKS_PART = ", chunks=";
 inline constexpr const char *SENT_PREFIX = "[Kernel] Sent ";
 inline constexpr const char *CHUNKS_FOR_TYPE = " chunks for message: type=";
 inline constexpr const char *CHUNK_ID_PART = ", chunk_id=";
+inline constexpr const char *KERNEL_PREFIX = "[Kernel] ";
+inline constexpr const char *STREAMING_ERROR = " streaming error: ";
 
 // Chunk reassembly.
 inline constexpr const char *CHUNK_MISSING_FIELDS =
