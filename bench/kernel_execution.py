@@ -249,9 +249,11 @@ async def flood(kernel: KernelSession, idle: float) -> tuple[list[float], float,
         flood_done = message.get("request_id") == "flood" and message["type"] == "execution_result"
     reading_peak = await sampler.stop() - idle
 
-    # The Business Layer stops reading: the kernel's writes back up to its own queue.
+    # The Business Layer stops reading: the kernel's writes back up to its own queue. Measured
+    # from the level the first flood left (its heap is not given back to the system).
     assert kernel.connection is not None
     transport = kernel.connection.transport
+    idle = rss_mb(kernel)
     sampler = Sampler(kernel)
     await kernel.send({"type": "execution_request", "request_id": "stalled",
                        "code": FLOOD_CODE.format(seconds=FLOOD_SECONDS)})

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import copy
 import logging
 import logging.handlers
 import queue
@@ -28,7 +29,10 @@ class _BackgroundHandler(logging.handlers.QueueHandler):
         self.listener.start()
 
     def prepare(self, record: logging.LogRecord) -> logging.LogRecord:
-        """Merge the arguments now (they may change later); the writer formats the line."""
+        """Merge the arguments now (they may change later); the writer formats the line.
+
+        A copy: other handlers of the same record (a test's capture) still see it whole."""
+        record = copy.copy(record)
         record.msg = record.getMessage()
         record.args = None
         if record.exc_info:
