@@ -5,9 +5,18 @@ and for `print("x")`, median and p95 over 2,000 requests each, against the floor
 same run: a bare `websockets` client process connected to the same Business Layer as a kernel
 would be, echoing each frame back (the same server, the same receive path, one round trip).
 
-Output rate: "stdout" messages per second for a loop printing 10,000 short lines (each `print`
-writes its text and its line end: 20,000 messages), against a bare client process sending the
-same number of small frames to the same server.
+Output rate: lines per second delivered to the Business Layer for a loop printing 10,000 short
+lines (checked complete and in order; the kernel may merge pieces into fewer "stdout" messages),
+against a bare client process sending one frame per line to the same server; with the kernel's
+peak resident memory above its idle level.
+
+Print flood: a run printing 100-character lines for a few seconds while `1 + 1` requests are
+answered beside it (their latency), and the same flood while the Business Layer stops reading
+(the kernel's peak memory above idle; the run must be held back, not buffered).
+
+Synchronous requests: `messaging.send_request_sync` from inside a run (the Business Layer answers
+at once), one worker and four at once, against a bare client timing the same "sys_request" /
+"sys_response" exchange with the same server.
 """
 
 from __future__ import annotations
@@ -15,10 +24,11 @@ from __future__ import annotations
 import argparse
 import asyncio
 import json
+import os
 import statistics
-import subprocess
 import sys
 import time
+import uuid
 from typing import Any
 
 import websockets
@@ -30,14 +40,29 @@ __all__ = ["main"]
 REQUESTS = 2000
 WARMUP = 200
 LINES = 10_000
+SYNC_CALLS = 2000
+FLOOD_SECONDS = 4.0
 TIMEOUT = 60.0
 
 
 async def echo_client(port: str, workbook_id: str, blast: int) -> None:
-    """The bare peer: echoes every frame, or first sends `blast` small frames."""
+    """The bare peer: echoes every frame, or first sends `blast` small frames; a negative
+    `blast` times that many "sys_request" exchanges and sends the median (us) as a result."""
     url = f"ws://127.0.0.1:{port}/ws/kernel/{workbook_id}"
     async with websockets.connect(url, max_size=None, compression=None, proxy=None) as ws:
-        if blast:
+        if blast < 0:
+            await ws.recv()  # the go signal
+            timings = []
+            for _ in range(-blast):
+                request = json.dumps({"type": "sys_request", "payload": {
+                    "op": "GET", "requestId": uuid.uuid4().hex, "kind": "request"}})
+                start = time.perf_counter()
+                await ws.send(request)
+                await ws.recv()
+                timings.append((time.perf_counter() - start) * 1e6)
+            await ws.send(json.dumps({"type": "execution_result",
+                                      "result": statistics.median(timings[WARMUP:])}))
+        if blast > 0:
             frame = json.dumps({"type": "stdout", "content": "1", "request_id": "b",
                                 "workbook_id": workbook_id, "source": "ide"})
             await ws.recv()  # the go signal
@@ -102,26 +127,42 @@ async def measure(log_levels: list[str]) -> None:
             if level != log_levels[-1]:
                 await kernel.shutdown(TIMEOUT)
 
+        idle = rss_mb(kernel)
+        sampler = Sampler(kernel)
         start = time.perf_counter()
         await kernel.send({"type": "execution_request", "request_id": "lines",
                            "code": f"for i in range({LINES}):\n    print(i)"})
-        received = 0
+        text, received = [], 0
         while True:
             message = await kernel.receive(TIMEOUT)
             if message["type"] == "stdout":
                 received += 1
+                text.append(message["content"])
             elif message["type"] in ("execution_result", "execution_error"):
                 break
-        ours_rate = received / (time.perf_counter() - start)
+        ours_rate = LINES / (time.perf_counter() - start)
+        lines_peak = await sampler.stop() - idle
+        if "".join(text) != "".join(f"{i}\n" for i in range(LINES)):
+            raise SystemExit("print loop: output lost or out of order")
+
+        flood_latency, flood_peak, stalled_peak = await flood(kernel, idle)
+        sync_one = await sync_calls(kernel, 1)
+        sync_four = await sync_calls(kernel, 4)
         await kernel.shutdown(TIMEOUT)
 
-        blast_process, blaster = await start_peer(server, "bench-blast", blast=received)
+        blast_process, blaster = await start_peer(server, "bench-blast", blast=LINES)
         start = time.perf_counter()
         await blaster.send({"type": "go"})
         await until_final(blaster)
-        bare_rate = received / (time.perf_counter() - start)
+        bare_rate = LINES / (time.perf_counter() - start)
         await blaster.connection.close()
         await blast_process.wait()
+
+        sys_process, sys_peer = await start_peer(server, "bench-sys", blast=-(WARMUP + SYNC_CALLS))
+        await sys_peer.send({"type": "go"})
+        sync_floor = float((await until_final(sys_peer))["result"])
+        await sys_peer.connection.close()
+        await sys_process.wait()
     finally:
         await server.stop()
 
@@ -133,9 +174,131 @@ async def measure(log_levels: list[str]) -> None:
     for code, (median, p95) in rows:
         print(f"{code:<30}{median:>11.3f}{p95:>9.3f}{median / floor_median:>19.2f}")
     print()
-    print(f"{'output messages':<30}{'per second':>11}{'x bare':>9}")
-    print(f"{'bare client frames':<30}{bare_rate:>11.0f}{1.0:>9.2f}")
-    print(f"{f'print loop ({received} msgs)':<30}{ours_rate:>11.0f}{ours_rate / bare_rate:>9.2f}")
+    print(f"{'output lines':<30}{'per second':>11}{'x bare':>9}{'peak MB over idle':>19}")
+    print(f"{'bare client, frame per line':<30}{bare_rate:>11.0f}{1.0:>9.2f}")
+    print(f"{f'print loop ({received} msgs)':<30}{ours_rate:>11.0f}{ours_rate / bare_rate:>9.2f}"
+          f"{lines_peak:>19.1f}")
+    print()
+    print(f"print flood of {FLOOD_SECONDS:.0f} s (100-character lines)")
+    print(f"  1 + 1 beside it: median {statistics.median(flood_latency):.1f} ms, "
+          f"max {max(flood_latency):.1f} ms over {len(flood_latency)} requests")
+    print(f"  kernel peak over idle: {flood_peak:.1f} MB reading, "
+          f"{stalled_peak:.1f} MB with the Business Layer not reading")
+    print()
+    print(f"{'send_request_sync':<30}{'median us':>11}{'x floor':>9}")
+    print(f"{'bare sys_request exchange':<30}{sync_floor:>11.0f}{1.0:>9.2f}")
+    print(f"{'one worker':<30}{sync_one:>11.0f}{sync_one / sync_floor:>9.2f}")
+    print(f"{'four workers, per call':<30}{sync_four:>11.0f}{sync_four / sync_floor:>9.2f}")
+
+
+def rss_mb(session: KernelSession) -> float:
+    """Resident memory of the kernel process, in MB."""
+    assert session.process is not None
+    with open(f"/proc/{session.process.pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+class Sampler:
+    """Samples the kernel's resident memory every 10 ms until stopped; keeps the peak."""
+
+    def __init__(self, session: KernelSession) -> None:
+        self.session, self.peak = session, 0.0
+        self.task = asyncio.create_task(self._run())
+
+    async def _run(self) -> None:
+        while True:
+            self.peak = max(self.peak, rss_mb(self.session))
+            await asyncio.sleep(0.01)
+
+    async def stop(self) -> float:
+        self.peak = max(self.peak, rss_mb(self.session))
+        self.task.cancel()
+        return self.peak
+
+
+FLOOD_CODE = (
+    "import time\nend = time.monotonic() + {seconds}\n"
+    "while time.monotonic() < end:\n    print('x' * 99)"
+)
+
+
+async def flood(kernel: KernelSession, idle: float) -> tuple[list[float], float, float]:
+    """`1 + 1` latencies beside a flood, and the peak memory over idle reading and not reading."""
+    sampler = Sampler(kernel)
+    await kernel.send({"type": "execution_request", "request_id": "flood",
+                       "code": FLOOD_CODE.format(seconds=FLOOD_SECONDS)})
+    latencies: list[float] = []
+    flood_done = False
+    end = time.perf_counter() + FLOOD_SECONDS
+    while time.perf_counter() < end and not flood_done:
+        start = time.perf_counter()
+        await kernel.send({"type": "execution_request", "code": "1 + 1", "request_id": "q"})
+        while True:
+            message = await kernel.receive(TIMEOUT)
+            if message.get("request_id") == "q" and message["type"] == "execution_result":
+                break
+            if message.get("request_id") == "flood" and message["type"] == "execution_result":
+                flood_done = True
+        latencies.append((time.perf_counter() - start) * 1000)
+        await asyncio.sleep(0.05)
+    while not flood_done:
+        message = await kernel.receive(TIMEOUT)
+        flood_done = message.get("request_id") == "flood" and message["type"] == "execution_result"
+    reading_peak = await sampler.stop() - idle
+
+    # The Business Layer stops reading: the kernel's writes back up to its own queue. Measured
+    # from the level the first flood left (its heap is not given back to the system).
+    assert kernel.connection is not None
+    transport = kernel.connection.transport
+    idle = rss_mb(kernel)
+    sampler = Sampler(kernel)
+    await kernel.send({"type": "execution_request", "request_id": "stalled",
+                       "code": FLOOD_CODE.format(seconds=FLOOD_SECONDS)})
+    transport.pause_reading()
+    await asyncio.sleep(FLOOD_SECONDS + 1)
+    stalled_peak = await sampler.stop() - idle
+    transport.resume_reading()
+    while True:
+        message = await kernel.receive(TIMEOUT)
+        if message.get("request_id") == "stalled" and message["type"] == "execution_result":
+            break
+    return latencies, reading_peak, stalled_peak
+
+
+SYNC_CODE = """
+import statistics, threading, time
+from zentrel import messaging
+
+def calls(timings):
+    for _ in range({count}):
+        start = time.perf_counter()
+        messaging.send_request_sync({{"op": "GET", "objectId": 0, "property": "name"}})
+        timings.append((time.perf_counter() - start) * 1e6)
+    del timings[:{warmup}]
+
+per_worker = [[] for _ in range({workers})]
+threads = [threading.Thread(target=calls, args=(t,)) for t in per_worker]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
+median = statistics.median(t for ts in per_worker for t in ts)
+"""
+
+
+async def sync_calls(kernel: KernelSession, workers: int) -> float:
+    """Median microseconds of one `send_request_sync` with `workers` threads calling at once."""
+    code = SYNC_CODE.format(count=WARMUP + SYNC_CALLS // workers, warmup=WARMUP, workers=workers)
+    await kernel.send({"type": "execution_request", "request_id": "sync", "code": code})
+    message = await until_final(kernel)
+    if message["type"] != "execution_result":
+        raise SystemExit(f"send_request_sync run failed: {message}")
+    await kernel.send({"type": "execution_request", "request_id": "sync", "code": "median",
+                       "function_name": "bench"})
+    return float((await until_final(kernel))["result"])
 
 
 def main() -> None:

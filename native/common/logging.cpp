@@ -31,10 +31,17 @@ const char *method_name(Logger::Level level) {
 
 Logger::Logger(const char *name) {
     logger_ = py::module_::import("zentrel_master.logging_config").attr("get_logger")(name);
+    is_enabled_for_ = logger_.attr("isEnabledFor");
+    for (int i = 0; i < 4; ++i)
+        levels_[i] = py::int_((i + 1) * 10);
 }
 
 bool Logger::enabled(Level level) const {
-    PyObject *r = PyObject_CallMethod(logger_.ptr(), "isEnabledFor", "i", static_cast<int>(level));
+    const int index = level / 10 - 1;
+    PyObject *r = index >= 0 && index < 4
+                      ? PyObject_CallOneArg(is_enabled_for_.ptr(), levels_[index].ptr())
+                      : PyObject_CallMethod(logger_.ptr(), "isEnabledFor", "i",
+                                            static_cast<int>(level));
     if (r == nullptr)
         throw py::error_already_set();
     const bool on = r == Py_True;

@@ -16,8 +16,10 @@ public:
     /// Fetches the logger named `name` from the host's logging configuration.
     explicit Logger(const char *name);
 
+    /// Whether a record of `level` would be emitted: test it before building a hot-path text.
     bool enabled(Level level) const;
     bool debug_enabled() const { return enabled(DEBUG); }
+    bool info_enabled() const { return enabled(INFO); }
 
     void log(Level level, std::string_view text) const;
     void log(Level level, py::handle text) const;
@@ -32,6 +34,8 @@ public:
 
 private:
     py::object logger_;
+    py::object is_enabled_for_; ///< the logger's bound isEnabledFor (its answer is cached)
+    py::object levels_[4];      ///< DEBUG .. ERROR as int objects
 };
 
 /// A logger that lives until the process ends (never destroyed after the interpreter).

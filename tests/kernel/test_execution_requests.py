@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import pytest
 
-from support.console import Console
+from support.console import Console, streams
 
 
 class TestResults:
@@ -46,8 +46,7 @@ class TestResults:
         messages = console.run(
             "import sys\nprint('a')\nprint('b', file=sys.stderr)", request_id="p", source="addin"
         )
-        streams = [(m["type"], m["content"]) for m in messages[:-1]]
-        assert streams == [("stdout", "a"), ("stdout", "\n"), ("stderr", "b"), ("stderr", "\n")]
+        assert streams(messages) == [("stdout", "a\n"), ("stderr", "b\n")]
         assert all(m["request_id"] == "p" and m["source"] == "addin" for m in messages)
         assert messages[-1]["type"] == "execution_result"
 
@@ -71,7 +70,8 @@ class TestFailures:
 
     def test_output_before_failure_is_still_streamed(self, console: Console) -> None:
         messages = console.run("print('partial')\n1 / 0")
-        assert [m["type"] for m in messages] == ["stdout", "stdout", "execution_error"]
+        assert streams(messages) == [("stdout", "partial\n")]
+        assert messages[-1]["type"] == "execution_error"
         assert messages[-1]["error"]["type"] == "ZeroDivisionError"
 
     @pytest.mark.parametrize(
@@ -152,6 +152,6 @@ class TestConcurrency:
             }
         )
         second = console.run("print('second'); gate.set()", request_id="two")
-        assert [m["content"] for m in second[:-1]] == ["second", "\n"]
+        assert streams(second) == [("stdout", "second\n")]
         first = console.collect("one")
         assert "".join(m["content"] for m in first[:-1]) == "first\nfirst again\n"

@@ -7,10 +7,28 @@ from typing import Any
 
 from .business_layer import Session
 
-__all__ = ["Console", "FINAL", "NOT_AN_OBJECT"]
+__all__ = ["Console", "FINAL", "NOT_AN_OBJECT", "streams"]
 
 FINAL = {"execution_result", "execution_error"}
 NOT_AN_OBJECT = {"type": "error", "message": "Invalid message: expected a JSON object"}
+
+
+def streams(messages: list[dict[str, Any]]) -> list[tuple[str, str]]:
+    """(type, text) of the "stdout"/"stderr" messages, consecutive ones of a stream joined.
+
+    The kernel merges pieces of one stream that wait together into one message, so how a run's
+    output is cut into messages depends on timing; what it says, and in which order, does not.
+    """
+    merged: list[tuple[str, str]] = []
+    for message in messages:
+        kind = message.get("type")
+        if kind not in ("stdout", "stderr"):
+            continue
+        if merged and merged[-1][0] == kind:
+            merged[-1] = (kind, merged[-1][1] + message["content"])
+        else:
+            merged.append((kind, message["content"]))
+    return merged
 
 
 class Console:

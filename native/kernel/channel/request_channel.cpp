@@ -4,6 +4,7 @@
 #include "kernel/channel/loop_submission.hpp"
 #include "kernel/channel/response_scan.hpp"
 #include "kernel/channel/texts.hpp"
+#include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 
@@ -66,7 +67,12 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
     message["type"] = text::SYS_REQUEST;
     message["payload"] = payload;
     try {
-        submit_message(kernel, message);
+        // Through the output queue: behind the worker's earlier output, and without a task of
+        // its own when a drain is already on its way.
+        if (std::shared_ptr<core::OutputQueue> queue = core::output_queue_of(kernel))
+            queue->put_message(kernel, kernel.attr("_loop"), message);
+        else
+            submit_message(kernel, message);
     } catch (py::error_already_set &) {
         // Nothing was sent, so nothing can answer: do not leave the waiter behind.
         take_entries(kernel, request_id);

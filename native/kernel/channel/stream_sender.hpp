@@ -6,7 +6,8 @@
 
 namespace zm::kernel::channel {
 
-/// Hands {"type": stream_type, "content": content, "workbook_id"} to the loop; never raises
+/// Queues {"type": stream_type, "content": content, "workbook_id"} on the kernel's output queue
+/// (merged with the previous piece of the stream while that one waits); never raises
 /// an Exception (a failure is logged at debug level and the text is lost).
 void send_stream_message(py::handle kernel, py::handle stream_type, py::handle content);
 

@@ -4,9 +4,12 @@
 #include "common/error_record.hpp"
 #include "kernel/core/chunk_reassembly.hpp"
 #include "kernel/core/kernel_hooks.hpp"
+#include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/core/texts.hpp"
+
+#include <pythread.h>
 
 #include <optional>
 
@@ -54,6 +57,7 @@ void kernel_init(py::object self, py::object workbook_id, py::object host, py::o
     self.attr("_canceled_streaming_requests") = py::set();
     self.attr("_chunk_buffers") = py::dict();
     self.attr("_dropped_chunk_series") = py::dict();
+    init_output_queue(self);
     self.attr("_socket_lock") = py::none();
     self.attr("_batcher") = py::none();
     self.attr("_original_stdout") = rt.sys.attr("stdout");
@@ -88,6 +92,8 @@ Coro connect(py::object self) {
     py::object loop = rt.get_running_loop();
     self.attr("_loop") = loop;
     self.attr("_socket_lock") = rt.asyncio_lock();
+    if (std::shared_ptr<OutputQueue> output = output_queue_of(self))
+        output->set_loop_thread(PyThread_get_thread_ident());
     py::object messaging = py::getattr(rt.zentrel, "messaging", py::none());
     if (!messaging.is_none()) {
         messaging.attr("loop") = loop;
@@ -105,6 +111,8 @@ Coro connect(py::object self) {
 Coro disconnect(py::object self) {
     Runtime &rt = runtime();
     self.attr("running") = false;
+    if (std::shared_ptr<OutputQueue> output = output_queue_of(self))
+        output->close();
     py::object batcher = self.attr("_batcher");
     if (!batcher.is_none())
         co_await batcher.attr("stop")();

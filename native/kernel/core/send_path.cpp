@@ -4,6 +4,7 @@
 #include "common/error_record.hpp"
 #include "kernel/core/chunk_plan.hpp"
 #include "kernel/core/json_dumps.hpp"
+#include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/texts.hpp"
 
@@ -88,6 +89,10 @@ Coro send_message_direct(py::object self, py::object message) {
             log().warning(std::string(text::LOCK_WAITED) + waited + text::MS_FOR_TYPE +
                           text_of(msg_type));
         }
+        // Output queued before this message leaves first: a run's output never trails its result.
+        std::shared_ptr<OutputQueue> output = output_queue_of(self);
+        if (output && output->has_pending())
+            co_await send_queued_output(websocket, output);
         try {
             co_await get_attr(websocket, n.send)(raw_json);
         } catch (py::error_already_set &e) {
@@ -115,6 +120,20 @@ Coro send_chunked_message(py::object self, py::object raw_json, py::object messa
                                                                            : text::NOT_CONNECTED));
         co_return py::none();
     }
+    co_await lock.attr("acquire")();
+    {
+        ScopeGuard release([lock]() { lock.attr("release")(); });
+        std::shared_ptr<OutputQueue> output = output_queue_of(self);
+        if (output && output->has_pending())
+            co_await send_queued_output(websocket, output);
+        co_await send_chunks(websocket, raw_json, message_type, request_id);
+    }
+    co_return py::none();
+}
+
+Coro send_chunks(py::object websocket, py::object raw_json, py::object message_type,
+                 py::object request_id) {
+    const Logger &logger = log();
     py::str chunk_id(runtime().uuid4());
     const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(raw_json.ptr()));
     const std::size_t total = chunk_count(length, CHUNK_SIZE);
@@ -123,34 +142,30 @@ Coro send_chunked_message(py::object self, py::object raw_json, py::object messa
     py::object send = websocket.attr("send");
     py::str chunk_type(CHUNK_HEADER_TYPE);
     py::int_ total_obj(total);
-    co_await lock.attr("acquire")();
-    {
-        ScopeGuard release([lock]() { lock.attr("release")(); });
-        for (std::size_t i = 0; i < total; ++i) {
-            const ChunkSpan span = chunk_span(i, length, CHUNK_SIZE);
-            PyObject *data = PyUnicode_Substring(raw_json.ptr(), static_cast<Py_ssize_t>(span.begin),
-                                                 static_cast<Py_ssize_t>(span.end));
-            if (data == nullptr)
-                throw py::error_already_set();
-            py::dict chunk;
-            chunk["type"] = chunk_type;
-            chunk["chunk_id"] = chunk_id;
-            chunk["chunk_index"] = py::int_(i);
-            chunk["total_chunks"] = total_obj;
-            chunk["data"] = py::reinterpret_steal<py::object>(data);
-            chunk["original_type"] = message_type;
-            chunk["request_id"] = request_id;
-            std::optional<std::string> failure;
-            try {
-                co_await send(json_dumps(chunk));
-            } catch (py::error_already_set &e) {
-                failure = send_failure(e);
-            }
-            if (failure) {
-                // The rest of a series the peer cannot reassemble is not worth sending.
-                log_dropped(message_type, request_id, *failure);
-                co_return py::none();
-            }
+    for (std::size_t i = 0; i < total; ++i) {
+        const ChunkSpan span = chunk_span(i, length, CHUNK_SIZE);
+        PyObject *data = PyUnicode_Substring(raw_json.ptr(), static_cast<Py_ssize_t>(span.begin),
+                                             static_cast<Py_ssize_t>(span.end));
+        if (data == nullptr)
+            throw py::error_already_set();
+        py::dict chunk;
+        chunk["type"] = chunk_type;
+        chunk["chunk_id"] = chunk_id;
+        chunk["chunk_index"] = py::int_(i);
+        chunk["total_chunks"] = total_obj;
+        chunk["data"] = py::reinterpret_steal<py::object>(data);
+        chunk["original_type"] = message_type;
+        chunk["request_id"] = request_id;
+        std::optional<std::string> failure;
+        try {
+            co_await send(json_dumps(chunk));
+        } catch (py::error_already_set &e) {
+            failure = send_failure(e);
+        }
+        if (failure) {
+            // The rest of a series the peer cannot reassemble is not worth sending.
+            log_dropped(message_type, request_id, *failure);
+            co_return py::none();
         }
     }
     if (logger.debug_enabled())

@@ -23,5 +23,8 @@ Coro send_message(py::object self, py::object message);
 Coro send_message_direct(py::object self, py::object message);
 Coro send_chunked_message(py::object self, py::object raw_json, py::object message_type,
                           py::object request_id);
+/// Writes the chunk series of `raw_json`; the caller holds the socket lock.
+Coro send_chunks(py::object websocket, py::object raw_json, py::object message_type,
+                 py::object request_id);
 
 } // namespace zm::kernel::core

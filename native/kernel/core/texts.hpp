@@ -71,6 +71,8 @@ inline constexpr const char *CHUNK_ID_PART = ", chunk_id=";
 inline constexpr const char *SEND_FAILED = "[Kernel] Could not send message type '";
 inline constexpr const char *SEND_FAILED_ID = "' (request_id=";
 inline constexpr const char *SEND_FAILED_DROPPED = "), dropped: ";
+inline constexpr const char *KERNEL_PREFIX = "[Kernel] ";
+inline constexpr const char *STREAMING_ERROR = " streaming error: ";
 
 // Chunk reassembly.
 inline constexpr const char *CHUNK_MISSING_FIELDS =

@@ -123,7 +123,8 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
         }
         py::object workbook_id = self.attr("workbook_id");
         if (PyObject_IsTrue(py::object(record["success"]).ptr())) {
-            logger.info(std::string(text::SENDING_RESULT) + text_of(request_id));
+            if (logger.info_enabled())
+                logger.info(std::string(text::SENDING_RESULT) + text_of(request_id));
             py::object value = record["result"];
             py::object shown = py::none();
             if (!value.is_none()) {

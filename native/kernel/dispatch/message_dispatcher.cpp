@@ -105,8 +105,9 @@ py::object execution_request(py::object kernel, py::object, py::object message) 
     py::object function_name = str_field(message, "function_name", py::none(), true);
     py::object source = str_field(message, "source", py::str("ide"));
     const Logger &logger = core::log();
-    logger.info(std::string(text::RECEIVED_EXECUTION_REQUEST) + text_of(source) +
-                text::REQUEST_ID_CLOSE + text_of(request_id) + text::CLOSE_PAREN);
+    if (logger.info_enabled())
+        logger.info(std::string(text::RECEIVED_EXECUTION_REQUEST) + text_of(source) +
+                    text::REQUEST_ID_CLOSE + text_of(request_id) + text::CLOSE_PAREN);
     if (logger.debug_enabled())
         logger.debug(std::string(text::CODE_LENGTH) +
                      std::to_string(PyUnicode_GET_LENGTH(code.ptr())) + text::CHARS);

@@ -161,8 +161,10 @@ class _Recorder:
 
 
 async def _console(rec: _Recorder) -> None:
+    # Prints without a line end: pieces of one stream may be merged into one message while they
+    # wait, and the examples must not depend on that timing.
     replies = await rec.ask(
-        {"type": "execution_request", "code": "print('hello'); 6 * 7", "request_id": "r1",
+        {"type": "execution_request", "code": "print('hello', end=''); 6 * 7", "request_id": "r1",
          "source": "ide"},
         "execution_result", name="execution_request")
     rec.keep_from(replies, "stdout", "stdout")
@@ -173,13 +175,14 @@ async def _console(rec: _Recorder) -> None:
          "function_name": "answer"}, "execution_result")
     rec.keep_from(replies, "execution_result_raw", "execution_result")
     replies = await rec.ask(
-        {"type": "execution_request", "code": "import sys\nprint('careful', file=sys.stderr)\n"
+        {"type": "execution_request", "code": "import sys\nprint('careful', end='', file=sys.stderr)\n"
          "1 / 0", "request_id": "r3"}, "execution_error")
     rec.keep_from(replies, "stderr", "stderr")
     rec.keep_from(replies, "execution_error", "execution_error")
     replies = await rec.ask(
         {"type": "execution_request", "code": "import threading\n"
-         "threading.Thread(target=print, args=('from a thread',)).start()", "request_id": "r4"},
+         "threading.Thread(target=print, args=('from a thread',), kwargs={'end': ''}).start()",
+         "request_id": "r4"},
         "execution_result")
     if not any(m["type"] == "stdout" and "request_id" not in m for m in replies):
         replies += await rec.until(lambda seen: bool(seen) and "request_id" not in seen[-1])

@@ -1,0 +1,137 @@
+"""Run output on its way to the Business Layer: merged while it waits, never lost or reordered,
+and held back (not buffered without bound) when the Business Layer cannot take it."""
+
+from __future__ import annotations
+
+import time
+
+from support.business_layer import Session
+from support.console import Console, streams
+from support.timing import units
+
+
+def resident_mb(session: Session) -> float:
+    """The kernel process's resident memory."""
+    assert session.process is not None
+    with open(f"/proc/{session.process.pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    raise AssertionError("no VmRSS line")
+
+
+class TestOrderAndCompleteness:
+    def test_print_loop_arrives_whole_in_order_in_fewer_messages(self, console: Console) -> None:
+        messages = console.run("for i in range(20000):\n    print(i)", request_id="loop")
+        output = [m for m in messages if m["type"] == "stdout"]
+        assert "".join(m["content"] for m in output) == "".join(f"{i}\n" for i in range(20000))
+        # Each print writes two pieces; waiting pieces are merged into one message.
+        assert len(output) < 20000
+        assert all(
+            list(m) == ["type", "content", "request_id", "workbook_id", "source"] for m in output
+        )
+        assert messages[-1]["type"] == "execution_result"
+
+    def test_streams_keep_their_interleaving(self, console: Console) -> None:
+        code = (
+            "import sys\n"
+            "for i in range(300):\n"
+            "    print('o', i)\n"
+            "    print('e', i, file=sys.stderr)\n"
+        )
+        expected = []
+        for i in range(300):
+            expected += [("stdout", f"o {i}\n"), ("stderr", f"e {i}\n")]
+        assert streams(console.run(code)) == expected
+
+    def test_threads_of_one_run_each_keep_their_order(self, console: Console) -> None:
+        code = (
+            "import sys, threading\n"
+            "def burst(name):\n"
+            "    for i in range(2000):\n"
+            "        sys.stdout.write(f'{name}:{i}\\n')\n"
+            "threads = [threading.Thread(target=burst, args=(f't{k}',)) for k in range(4)]\n"
+            "for t in threads: t.start()\n"
+            "for t in threads: t.join()\n"
+        )
+        messages = console.run(code, request_id="threads")
+        # Threads the run starts are not redirected: theirs is process-wide output, which shares
+        # the queue and so is all in before the run's result.
+        messages += console._stash.pop(None, [])
+        text = "".join(m["content"] for m in messages if m["type"] == "stdout")
+        lines = [line for line in text.split("\n") if line]
+        for k in range(4):
+            mine = [line for line in lines if line.startswith(f"t{k}:")]
+            assert mine == [f"t{k}:{i}" for i in range(2000)]
+
+    def test_overlapping_runs_keep_their_own_output_before_their_result(
+        self, console: Console
+    ) -> None:
+        for name in ("a", "b"):
+            console.session.send({
+                "type": "execution_request", "request_id": name,
+                "code": f"for i in range(5000):\n    print('{name}', i)",
+            })
+        for name in ("a", "b"):
+            messages = console.collect(name)
+            assert messages[-1]["type"] == "execution_result"
+            assert streams(messages) == [
+                ("stdout", "".join(f"{name} {i}\n" for i in range(5000)))
+            ]
+        # Nothing of either run trails its result.
+        console.run("None")
+        assert not console._stash.get("a") and not console._stash.get("b")
+
+
+class TestLatency:
+    def test_lone_print_leaves_while_the_run_goes_on(self, console: Console) -> None:
+        console.run("import threading\ngate = threading.Event()")
+        console.session.send({
+            "type": "execution_request", "request_id": "lone",
+            "code": "print('lone')\ngate.wait(60)",
+        })
+        text = ""
+        while text != "lone\n":
+            message = console.session.receive(units())
+            assert message["type"] == "stdout" and message["request_id"] == "lone", message
+            text += message["content"]
+        console.run("gate.set()")
+        assert console.collect("lone")[-1]["type"] == "execution_result"
+
+
+class TestBackPressure:
+    def test_flood_is_held_back_while_the_business_layer_does_not_read(
+        self, kernel: Session
+    ) -> None:
+        console = Console(kernel)
+        console.run("stop = False\nsent = 0")
+        idle = resident_mb(kernel)
+        transport = kernel.session.connection.transport
+
+        async def pause() -> None:
+            transport.pause_reading()
+
+        async def resume() -> None:
+            transport.resume_reading()
+
+        kernel.layer.call(pause())
+        try:
+            kernel.send({
+                "type": "execution_request", "request_id": "flood", "function_name": "f",
+                "code": "while not stop:\n    print('x' * 99)\n    sent += 1",
+            })
+            # Without back-pressure the kernel queues tens of MB a second here.
+            deadline = time.monotonic() + 3.0
+            peak = idle
+            while time.monotonic() < deadline:
+                peak = max(peak, resident_mb(kernel))
+                time.sleep(0.05)
+            assert peak - idle < 20, f"kernel grew {peak - idle:.1f} MB while not read"
+            kernel.send({"type": "execution_request", "request_id": "stop", "code": "stop = True"})
+        finally:
+            kernel.layer.call(resume())
+        messages = console.collect("flood")
+        final = messages[-1]
+        assert final["type"] == "execution_result"
+        text = "".join(m["content"] for m in messages if m["type"] == "stdout")
+        assert text == ("x" * 99 + "\n") * console.value("sent")
