@@ -3,6 +3,7 @@
 #include "common/args.hpp"
 #include "kernel/channel/loop_submission.hpp"
 #include "kernel/channel/texts.hpp"
+#include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 
@@ -17,6 +18,8 @@ namespace {
 /// is scheduled on the loop. Kept for good, like the channel's other objects.
 PyObject *pending = nullptr;
 
+/// True while the loop moves a batch into the output queue (the GIL guards it too).
+bool flushing = false;
 /// The flush callback bound to the connected kernel (kept for good).
 PyObject *flush_callback = nullptr;
 
@@ -32,6 +35,8 @@ py::object take_pending() {
 /// send. The sends are started here, one task each, in order: tasks take the socket lock in the
 /// order they start, so these frames precede any request submitted after the hand-over.
 void flush(const py::object &kernel) {
+    flushing = true;
+    ScopeGuard done([]() { flushing = false; });
     py::object batch = take_pending();
     if (PyList_GET_SIZE(batch.ptr()) == 0)
         return;
@@ -53,11 +58,22 @@ void flush(const py::object &kernel) {
             messages.append(message);
         }
     }
-    for (py::handle message : messages)
-        loop.attr("create_task")(send_message(message));
+    // Through the output queue when there is one (the path every other request of a worker
+    // takes), else one task each: tasks take the socket lock in the order they start.
+    std::shared_ptr<core::OutputQueue> queue = core::output_queue_of(kernel);
+    for (py::handle message : messages) {
+        if (queue)
+            queue->put_message(kernel, loop, py::reinterpret_borrow<py::dict>(message));
+        else
+            loop.attr("create_task")(send_message(message));
+    }
 }
 
 } // namespace
+
+bool releases_in_transit() {
+    return flushing || (pending != nullptr && PyList_GET_SIZE(pending) > 0);
+}
 
 void ReleaseWaiter::set() const {
     // Called by the listener right after it stored the answer (under `_response_lock`).

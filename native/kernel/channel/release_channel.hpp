@@ -20,6 +20,10 @@ struct ReleaseWaiter {
 /// thread, the event-loop thread included. Raises when the loop cannot take it (closed).
 void new_send_request_nowait(py::handle kernel, py::handle req);
 
+/// True while releases are handed over but not yet all in the output queue: a request sent now
+/// must go through the loop, behind them.
+bool releases_in_transit();
+
 /// At connect: the kernel's function replaces `zentrel.messaging.send_request_nowait`.
 void install_release_channel(py::object kernel);
 

@@ -2,6 +2,7 @@
 
 #include "common/args.hpp"
 #include "kernel/channel/loop_submission.hpp"
+#include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/response_scan.hpp"
 #include "kernel/channel/texts.hpp"
 #include "kernel/core/output_queue.hpp"
@@ -68,8 +69,11 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
     message["payload"] = payload;
     try {
         // Through the output queue: behind the worker's earlier output, and without a task of
-        // its own when a drain is already on its way.
-        if (std::shared_ptr<core::OutputQueue> queue = core::output_queue_of(kernel))
+        // its own when a drain is already on its way. While releases this thread handed over
+        // are still on their way to that queue, through the loop instead, which queues them
+        // first: a thread's drops always precede its next request.
+        std::shared_ptr<core::OutputQueue> queue = core::output_queue_of(kernel);
+        if (queue && !releases_in_transit())
             queue->put_message(kernel, kernel.attr("_loop"), message);
         else
             submit_message(kernel, message);
