@@ -148,7 +148,7 @@ async def measure(iterations: int, runs: int, pauses: int) -> None:
         # Interleaved rounds, so that a change of the machine's load hits every kind alike; the
         # slow anchor runs in fewer rounds.
         for round_number in range(runs):
-            for (_, seconds), (_, measure_one) in zip(rows, kinds):
+            for (_, seconds), (_, measure_one) in zip(rows, kinds, strict=True):
                 if measure_one is not bdb_seconds or round_number < BDB_RUNS:
                     seconds.append(await measure_one(kernel, iterations))
         floor = await floor_latencies(kernel, pauses)

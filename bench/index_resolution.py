@@ -35,6 +35,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "requirement_solver"))
 
 from wheel_factory import Release, build_index
+
 from zentrel_master.business_layer.requirement_solver import RequirementSolver
 from zentrel_master.business_layer.requirement_solver_cli import parse_request
 from zentrel_master.business_layer.settings_manager import SettingsManager

@@ -22,6 +22,7 @@ from typing import Any
 
 from packaging.specifiers import InvalidSpecifier, SpecifierSet
 from packaging.version import InvalidVersion, Version
+
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 
 LEVEL_SIZES = [20, 80, 200, 300, 400, 500, 500]  # 2,000 packages, depth 6

@@ -77,7 +77,7 @@ class PySerializer:
             return {"type": "String", "value": value, "isSpec": False}
         if isinstance(value, (datetime.datetime, datetime.date, pd.Timestamp, np.datetime64)):
             if isinstance(value, datetime.datetime) and value.tzinfo:
-                value = value.astimezone(datetime.timezone.utc)
+                value = value.astimezone(datetime.UTC)
             text = value.isoformat() if not isinstance(value, np.datetime64) else str(value)
             return {"type": "Date", "value": text, "isSpec": False}
         if isinstance(value, (bytes, bytearray, memoryview)):

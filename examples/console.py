@@ -19,6 +19,7 @@ from pathlib import Path
 from typing import Any, TypeVar
 
 from demo import BOOK, DIM, ROOT, TIMEOUT, LiveWorkbook, open_workbook, paint, show_output
+
 from zentrel_master.business_layer.dev_addin import parse_address, render
 
 __all__ = ["main"]

@@ -6,6 +6,7 @@ import itertools
 from collections.abc import Iterator
 
 import pytest
+
 from support.business_layer import Session, ThreadedBusinessLayer, protocol_checker
 
 _workbook_numbers = itertools.count(1)

@@ -6,8 +6,8 @@ import asyncio
 import gc
 import inspect
 import sys
-import tracemalloc
 import traceback
+import tracemalloc
 
 import pytest
 

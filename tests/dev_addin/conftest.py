@@ -5,6 +5,7 @@ from __future__ import annotations
 from collections.abc import Iterator
 
 import pytest
+
 from support.business_layer import ThreadedBusinessLayer
 from support.dev_workbook import Book
 from support.timing import units

@@ -6,6 +6,7 @@ import asyncio
 from typing import Any
 
 import pytest
+
 from zentrel_master.business_layer.dev_addin import (
     AddressError,
     CellError,

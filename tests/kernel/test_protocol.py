@@ -9,6 +9,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
+
 from support.business_layer import (
     Session,
     ThreadedBusinessLayer,

@@ -136,7 +136,7 @@ class TestChunkSeries:
         self, console: Console
     ):
         all_series = [series("update_module", f"m{i}", 200, 40) for i in range(17)]
-        for frames in zip(*all_series):
+        for frames in zip(*all_series, strict=True):
             for frame in frames:
                 console.session.send_raw(frame)
         replies = [console.session.receive() for _ in range(17)]

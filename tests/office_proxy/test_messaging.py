@@ -9,7 +9,6 @@ import threading
 from typing import Any
 
 import pytest
-
 from office_addin import Addin
 
 

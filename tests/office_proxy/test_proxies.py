@@ -7,7 +7,6 @@ import traceback
 from typing import Any
 
 import pytest
-
 from office_addin import Addin, result
 
 

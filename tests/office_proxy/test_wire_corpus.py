@@ -155,7 +155,7 @@ def to_wire_corpus() -> list[tuple[str, Any]]:
         ("datetime-naive", dt.datetime(2024, 1, 2, 12, 30)),
         ("datetime-micro", dt.datetime(2024, 1, 2, 12, 30, 1, 5)),
         ("datetime-aware", dt.datetime(2024, 1, 2, 12, 0, tzinfo=utc_plus(2))),
-        ("datetime-utc", dt.datetime(2024, 1, 2, 12, 0, tzinfo=dt.timezone.utc)),
+        ("datetime-utc", dt.datetime(2024, 1, 2, 12, 0, tzinfo=dt.UTC)),
         ("date", dt.date(2024, 1, 2)),
         ("time", dt.time(12, 30)),
         ("timedelta", dt.timedelta(days=1, seconds=5)),

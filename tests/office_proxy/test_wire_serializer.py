@@ -124,7 +124,7 @@ FROM_WIRE = [
     ("float-from-int", w("Float", 2), 2.0),
     ("string-from-number", w("String", 12), "12"),
     ("date", w("Date", "2024-01-02T10:00:00+00:00"),
-     dt.datetime(2024, 1, 2, 10, tzinfo=dt.timezone.utc)),
+     dt.datetime(2024, 1, 2, 10, tzinfo=dt.UTC)),
     ("date-not-iso-unchanged", w("Date", "next tuesday"), "next tuesday"),
     ("date-not-text-unchanged", w("Date", 17), 17),
     ("bytes", w("Bytes", "aGVsbG8="), b"hello"),

@@ -11,6 +11,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
+
 from support.timing import units
 from zentrel_master.business_layer.playground import Playground
 

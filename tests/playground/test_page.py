@@ -8,6 +8,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
+
 from support.timing import units
 
 sync_api = pytest.importorskip("playwright.sync_api", reason="playwright is not installed")

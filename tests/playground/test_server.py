@@ -15,9 +15,10 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-from support.timing import units
 from websockets.exceptions import InvalidStatus
 from websockets.sync.client import connect
+
+from support.timing import units
 
 
 def exchange(socket: Any, frame: str | bytes) -> dict[str, Any]:

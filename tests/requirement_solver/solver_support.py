@@ -9,6 +9,7 @@ from typing import Any
 
 import pytest
 from packaging.version import Version
+
 from zentrel_master.business_layer.requirement_solver import RequirementSolver
 
 LOGGER = "zentrel_master.business_layer.requirement_solver"

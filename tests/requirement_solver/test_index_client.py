@@ -11,6 +11,7 @@ from typing import Any, ClassVar
 import pytest
 from solver_support import EXAMPLE_INDEX, pinned, run
 from wheel_factory import Release, build_index
+
 from zentrel_master.business_layer.packages.package_index_client import PackageIndexClient
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 from zentrel_master.business_layer.settings_manager import SettingsManager

@@ -5,6 +5,7 @@ from __future__ import annotations
 import re
 
 import pytest
+
 from zentrel_master.business_layer.requirement_solver import (
     PackageSpec,
     ResolutionResult,

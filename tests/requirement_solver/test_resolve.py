@@ -9,6 +9,7 @@ from typing import ClassVar
 
 import pytest
 from solver_support import IndexStub, dep, make_solver, messages, pinned, run
+
 from zentrel_master.business_layer.requirement_solver import PackageSpec, RequirementSolver
 
 

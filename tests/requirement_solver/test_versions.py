@@ -7,8 +7,9 @@ import subprocess
 import sys
 
 import pytest
-import zentrel_master.business_layer.requirement_solver as solver_module
 from solver_support import IndexStub, make_solver, messages, run
+
+import zentrel_master.business_layer.requirement_solver as solver_module
 
 
 class ListedVersions(IndexStub):

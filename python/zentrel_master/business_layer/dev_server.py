@@ -236,7 +236,7 @@ class DevBusinessLayer:
         for session in list(self.sessions.values()):
             try:
                 await session.shutdown(timeout)
-            except (asyncio.TimeoutError, OSError):
+            except (TimeoutError, OSError):
                 pass
             await session.kill()
         if self._server is not None:
