@@ -351,7 +351,19 @@ def test_record_covers_the_corpus(recorded: Any) -> None:
     assert set(recorded["from_wire"]) == {k for k, _ in from_wire_corpus()}
 
 
+def dumps(record: dict[str, dict[str, Any]]) -> str:
+    """The record as JSON with one case per line (small, and a changed case is one changed line)."""
+    def compact(value: Any) -> str:
+        return json.dumps(value, separators=(",", ":"), ensure_ascii=False)
+
+    directions = [
+        f"{compact(direction)}: {{\n" + ",\n".join(
+            f"  {compact(key)}: {compact(value)}" for key, value in cases.items()) + "\n}"
+        for direction, cases in record.items()
+    ]
+    return "{" + ",\n".join(directions) + "}\n"
+
+
 if __name__ == "__main__" and sys.argv[1:] == ["record"]:
-    RECORD.write_text(json.dumps(current(), indent=1, ensure_ascii=False) + "\n",
-                      encoding="utf-8")
+    RECORD.write_text(dumps(current()), encoding="utf-8")
     print(f"recorded {RECORD}")
