@@ -33,14 +33,14 @@ def _run(args: list[str], cwd: Path, env: dict[str, str] | None = None, timeout:
     result = subprocess.run(
         args, cwd=cwd, env=env, capture_output=True, text=True, timeout=timeout, check=False
     )
-    assert result.returncode == 0, f"{args[:4]} failed:\n{result.stdout[-4000:]}{result.stderr[-4000:]}"
+    output = result.stdout[-4000:] + result.stderr[-4000:]
+    assert result.returncode == 0, f"{args[:4]} failed:\n{output}"
     return result
 
 
 def _clean_env() -> dict[str, str]:
     """The environment without anything that would point Python back at the checkout."""
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "VIRTUAL_ENV"))}
-    return env
+    return {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "VIRTUAL_ENV"))}
 
 
 @pytest.fixture(scope="module")
@@ -58,10 +58,10 @@ def wheel(tmp_path_factory: pytest.TempPathFactory) -> Path:
         f"cmake.define.ZM_WERROR={werror}",
     ]
     dev_cache = ROOT / "build" / "dev" / "CMakeCache.txt"
-    compilers = re.findall(r"^CMAKE_CXX_COMPILER:\w+=(.+)$", dev_cache.read_text(), re.M) if (
-        dev_cache.exists()
-    ) else []
-    options += [f"cmake.define.CMAKE_CXX_COMPILER={c}" for c in compilers[:1]]
+    if dev_cache.exists():
+        compiler = re.search(r"^CMAKE_CXX_COMPILER:\w+=(.+)$", dev_cache.read_text(), re.M)
+        if compiler:
+            options.append(f"cmake.define.CMAKE_CXX_COMPILER={compiler[1]}")
     command = [sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps", "-q"]
     command += ["-w", str(out), *(f"-C{option}" for option in options), str(ROOT)]
     _run(command, cwd=ROOT, timeout=1700)
@@ -118,19 +118,19 @@ def test_installed_extensions_are_compiled_and_import_outside_the_checkout(
 ) -> None:
     probe = textwrap.dedent(
         f"""
-        import importlib, importlib.machinery, json
+        import importlib, json
         found = {{}}
         for name in {EXTENSIONS!r}:
             module = importlib.import_module(name)
-            found[name] = module.__file__
+            found[name] = [module.__file__, type(module.__spec__.loader).__name__]
         print(json.dumps(found))
         """
     )
     out = _run([str(installed), "-c", probe], cwd=tmp_path, env=_clean_env()).stdout
     venv_root = installed.parent.parent
-    for name, path in json.loads(out).items():
+    for name, (path, loader) in json.loads(out).items():
         assert Path(path).is_relative_to(venv_root), (name, path)
-        assert any(path.endswith(s) for s in (".cpython-312-x86_64-linux-gnu.so", ".abi3.so", ".so"))
+        assert loader == "ExtensionFileLoader", (name, loader)
 
 
 def test_installed_business_layer_runs_a_kernel(installed: Path, tmp_path: Path) -> None:
@@ -170,8 +170,9 @@ def test_installed_business_layer_runs_a_kernel(installed: Path, tmp_path: Path)
 
 def test_installed_resolver_command_line(installed: Path, tmp_path: Path) -> None:
     out = _run(
-        [str(installed.parent / "zentrel-resolve"), "--index", str(ROOT / "examples" / "package_index"),
-         "--ignore-installed", "--json", "requests==2.31.0"],
+        [str(installed.parent / "zentrel-resolve"), "--index",
+         str(ROOT / "examples" / "package_index"), "--ignore-installed", "--json",
+         "requests==2.31.0"],
         cwd=tmp_path, env=_clean_env(),
     ).stdout
     result = json.loads(out)
