@@ -54,9 +54,5 @@ def workbook_id() -> str:
 @pytest.fixture
 def kernel(business_layer: ThreadedBusinessLayer, workbook_id: str) -> Iterator[Session]:
     """A kernel process connected to the Business Layer, shut down (or killed) afterwards."""
-    session = business_layer.launch(workbook_id)
-    yield session
-    try:
-        session.shutdown()
-    finally:
-        business_layer.call(session.session.kill())
+    with business_layer.running(workbook_id) as session:
+        yield session

@@ -17,13 +17,11 @@ def book(business_layer: ThreadedBusinessLayer, workbook_id: str) -> Iterator[Bo
     """A kernel process connected with a fresh development add-in; both gone afterwards."""
     addin = DevAddin(timeout=units())
     business_layer.server.attach_addin(workbook_id, addin)
-    session = business_layer.launch(workbook_id)
     try:
-        yield Book(business_layer, addin, session)
+        with business_layer.running(workbook_id) as session:
+            try:
+                yield Book(business_layer, addin, session)
+            finally:
+                business_layer.call(addin.close())
     finally:
-        try:
-            business_layer.call(addin.close())
-            session.shutdown()
-        finally:
-            business_layer.call(session.session.kill())
-            business_layer.server.addins.pop(workbook_id, None)
+        business_layer.server.addins.pop(workbook_id, None)

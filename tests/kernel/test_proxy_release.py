@@ -11,7 +11,7 @@ from typing import Any
 
 import pytest
 
-from support.business_layer import Session, ThreadedBusinessLayer
+from support.business_layer import ThreadedBusinessLayer
 from support.console import Console
 from support.timing import units
 
@@ -65,14 +65,8 @@ def layer(addin: Addin) -> Iterator[ThreadedBusinessLayer]:
 @pytest.fixture
 def console(layer: ThreadedBusinessLayer, addin: Addin, workbook_id: str) -> Iterator[Console]:
     layer.loop.call_soon_threadsafe(addin.reset)
-    session: Session = layer.launch(workbook_id)
-    try:
+    with layer.running(workbook_id) as session:
         yield Console(session)
-    finally:
-        try:
-            session.shutdown()
-        finally:
-            layer.call(session.session.kill())
 
 
 def run(console: Console, code: str) -> None:

@@ -79,12 +79,8 @@ def layer(addin: Addin) -> Iterator[ThreadedBusinessLayer]:
 @pytest.fixture
 def session(layer: ThreadedBusinessLayer, addin: Addin, workbook_id: str) -> Iterator[Session]:
     addin.reset()
-    session = layer.launch(workbook_id)
-    yield session
-    try:
-        session.shutdown()
-    finally:
-        layer.call(session.session.kill())
+    with layer.running(workbook_id) as session:
+        yield session
 
 
 @pytest.fixture

@@ -34,12 +34,8 @@ def layer() -> Iterator[ThreadedBusinessLayer]:
 
 @pytest.fixture
 def session(layer: ThreadedBusinessLayer, workbook_id: str) -> Iterator[Session]:
-    session = layer.launch(workbook_id)
-    yield session
-    try:
-        session.shutdown()
-    finally:
-        layer.call(session.session.kill())
+    with layer.running(workbook_id) as session:
+        yield session
 
 
 @pytest.fixture

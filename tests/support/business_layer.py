@@ -5,7 +5,7 @@ from __future__ import annotations
 import asyncio
 import contextlib
 import threading
-from collections.abc import AsyncIterator, Coroutine
+from collections.abc import AsyncIterator, Coroutine, Iterator
 from typing import Any, TypeVar
 
 from zentrel_master.business_layer.dev_server import AddinHandler, DevBusinessLayer, KernelSession
@@ -51,6 +51,18 @@ class ThreadedBusinessLayer:
             self.server.launch_kernel(workbook_id, timeout=units(), log_level=log_level), units(2)
         )
         return Session(self, session)
+
+    @contextlib.contextmanager
+    def running(self, workbook_id: str, log_level: str | None = None) -> Iterator[Session]:
+        """A kernel process for `workbook_id`, shut down (or killed) when the block ends."""
+        session = self.launch(workbook_id, log_level)
+        try:
+            yield session
+        finally:
+            try:
+                session.shutdown()
+            finally:
+                self.call(session.session.kill())
 
     def expect(self, workbook_id: str) -> Session:
         """A session for a kernel that this test runs in its own process."""
