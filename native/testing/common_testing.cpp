@@ -4,6 +4,7 @@
 #include "common/error_record.hpp"
 #include "common/logging.hpp"
 #include "common/python_class.hpp"
+#include "common/text_format.hpp"
 
 namespace {
 
@@ -144,6 +145,15 @@ PYBIND11_MODULE(_common_testing, m) {
         zm::check_dict(d, "d");
     });
     m.def("error_record", [](py::object exc) { return zm::error_record(exc); });
+    m.def("format_samples", []() {
+        return std::vector<std::string>{
+            zm::format("Function '{}' not found in module '{}'", "f", std::string("m")),
+            zm::format("{} of {} ({})", 3, -7L, 0.1),
+            zm::format("{{literal}} {}{}", 'x', true),
+            zm::format("no holes"),
+            zm::format("{}", std::string_view("")),
+        };
+    });
     m.def("log", [](const char *name, int level, std::string text) {
         const zm::Logger &log = zm::module_logger(name);
         log.log(static_cast<zm::Logger::Level>(level), text);

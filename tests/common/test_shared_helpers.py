@@ -89,3 +89,13 @@ class TestPythonBases:
         one, two = native.CollectingStream(), native.CollectingStream()
         one.write("x")
         assert two.getvalue() == ""
+
+
+def test_text_templates_fill_holes_in_order_and_keep_doubled_braces():
+    assert native.format_samples() == [
+        "Function 'f' not found in module 'm'",
+        "3 of -7 (0.1)",
+        "{literal} xtrue",
+        "no holes",
+        "",
+    ]
