@@ -1,30 +1,39 @@
 #include "code_insight/bindings.hpp"
 #include "code_insight/core/code_insight.hpp"
+#include "code_insight/texts.hpp"
 #include "common/args.hpp"
 
-namespace code_insight {
+namespace zm::code_insight {
 
 namespace {
 
-constexpr const char *CLASS_DOC =
-    "Bridge class for LSP-like functionality.\n\n"
-    "Answers the editor's completion, hover, signature-help and diagnostic requests with jedi\n"
-    "and pyflakes. Cross-module analysis uses a Sync-to-Disk strategy: the workbook's in-memory\n"
-    "modules are written as <module name>.py files into a private temporary directory, which is\n"
-    "the root of the jedi project, so imports between the workbook's modules resolve. Every\n"
-    "interaction is logged with the prefix \"[LSP]\".";
+using core::CodeInsight;
+using PositionRequest = py::dict (CodeInsight::*)(py::object, py::object, py::object, py::object,
+                                                   py::object, py::object);
 
-void check_maps(const py::object &modules, const py::object &dirty_files) {
-    zm::check_dict(modules, "modules", true);
-    zm::check_dict(dirty_files, "dirty_files", true);
+/// Binds a request at a position (`code`, `line`, `column`, `path`, `modules`, `dirty_files`);
+/// the two maps are checked before the request starts.
+template <PositionRequest request>
+void def_position_request(py::class_<CodeInsight> &cls, const char *name, const char *doc) {
+    const auto none = py::none();
+    cls.def(
+        name,
+        [](CodeInsight &self, py::object code, py::object line, py::object column, py::object path,
+           py::object modules, py::object dirty_files) {
+            zm::check_dict(modules, "modules", true);
+            zm::check_dict(dirty_files, "dirty_files", true);
+            return (self.*request)(code, line, column, path, modules, dirty_files);
+        },
+        py::arg("code"), py::arg("line"), py::arg("column"), py::arg("path") = none,
+        py::arg("modules") = none, py::arg("dirty_files") = none, doc);
 }
 
 } // namespace
 
 void bind_code_insight(py::module_ &m) {
     const auto none = py::none();
-    py::class_<CodeInsight>(m, "CodeInsight", CLASS_DOC)
-        .def(py::init<>(), "Create the temporary directory of synced modules and the jedi project.")
+    py::class_<CodeInsight> cls(m, "CodeInsight", texts::CLASS_DOC);
+    cls.def(py::init<>(), "Create the temporary directory of synced modules and the jedi project.")
         .def_readwrite("_workspace_path", &CodeInsight::workspace_path_)
         .def_readwrite("_temp_dir", &CodeInsight::temp_dir_)
         .def_readwrite("_python_server_path", &CodeInsight::python_server_path_)
@@ -48,38 +57,8 @@ void bind_code_insight(py::module_ &m) {
              "Select \"compact\" or \"detailed\" hover text.")
         .def("_is_module_name", &CodeInsight::is_module_name, py::arg("path"),
              "Whether an editor path names a workbook module rather than a file.")
-        .def(
-            "get_completions",
-            [](CodeInsight &self, py::object code, py::object line, py::object column,
-               py::object path, py::object modules, py::object dirty_files) {
-                check_maps(modules, dirty_files);
-                return self.get_completions(code, line, column, path, modules, dirty_files);
-            },
-            py::arg("code"), py::arg("line"), py::arg("column"), py::arg("path") = none,
-            py::arg("modules") = none, py::arg("dirty_files") = none,
-            "Completions at the 1-based line and 0-based column, shaped for the Monaco editor.")
         .def("_get_word_prefix", &CodeInsight::get_word_prefix, py::arg("code"), py::arg("line"),
              py::arg("column"), "The identifier being typed just before the cursor, or empty text.")
-        .def(
-            "get_hover",
-            [](CodeInsight &self, py::object code, py::object line, py::object column,
-               py::object path, py::object modules, py::object dirty_files) {
-                check_maps(modules, dirty_files);
-                return self.get_hover(code, line, column, path, modules, dirty_files);
-            },
-            py::arg("code"), py::arg("line"), py::arg("column"), py::arg("path") = none,
-            py::arg("modules") = none, py::arg("dirty_files") = none,
-            "Get hover information (type and docstring) for the symbol at the given position.")
-        .def(
-            "get_signature_help",
-            [](CodeInsight &self, py::object code, py::object line, py::object column,
-               py::object path, py::object modules, py::object dirty_files) {
-                check_maps(modules, dirty_files);
-                return self.get_signature_help(code, line, column, path, modules, dirty_files);
-            },
-            py::arg("code"), py::arg("line"), py::arg("column"), py::arg("path") = none,
-            py::arg("modules") = none, py::arg("dirty_files") = none,
-            "Get signature help for function calls at the given position.")
         .def("_format_signature", &CodeInsight::format_signature, py::arg("signature"),
              "A jedi signature's parameter part, for example (arg1: str, arg2: int) -> None.")
         .def("_format_compact_hover", &CodeInsight::format_compact_hover, py::arg("definition"),
@@ -99,6 +78,14 @@ void bind_code_insight(py::module_ &m) {
              "One error record per import that cannot be resolved.")
         .def("_can_resolve_import", &CodeInsight::can_resolve_import, py::arg("module_name"),
              "Whether an import of that dotted name would succeed.");
+    def_position_request<&CodeInsight::get_completions>(
+        cls, "get_completions",
+        "Completions at the 1-based line and 0-based column, shaped for the Monaco editor.");
+    def_position_request<&CodeInsight::get_hover>(
+        cls, "get_hover",
+        "Get hover information (type and docstring) for the symbol at the given position.");
+    def_position_request<&CodeInsight::get_signature_help>(
+        cls, "get_signature_help", "Get signature help for function calls at the given position.");
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight

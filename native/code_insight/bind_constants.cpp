@@ -1,11 +1,11 @@
 #include "code_insight/bindings.hpp"
 #include "code_insight/core/libraries.hpp"
 
-namespace code_insight {
+namespace zm::code_insight {
 
 void bind_constants(py::module_ &m) {
-    init_libraries(m);
-    m.attr("logger") = log().logger();
+    core::init_libraries(m);
+    m.attr("logger") = core::log().logger();
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight

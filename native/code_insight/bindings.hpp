@@ -3,7 +3,7 @@
 
 #include "common/python.hpp"
 
-namespace code_insight {
+namespace zm::code_insight {
 
 /// Imports jedi and the optional checkers and sets the module constants.
 void bind_constants(py::module_ &m);
@@ -11,4 +11,4 @@ void bind_constants(py::module_ &m);
 /// Registers the CodeInsight class.
 void bind_code_insight(py::module_ &m);
 
-} // namespace code_insight
+} // namespace zm::code_insight

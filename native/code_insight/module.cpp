@@ -1,10 +1,10 @@
 #include "code_insight/bindings.hpp"
+#include "code_insight/texts.hpp"
 #include "common/coroutine.hpp"
 
 PYBIND11_MODULE(code_insight, m) {
-    m.doc() = "Editor assistance for the workbook's modules: completions, hover, signature help "
-              "and diagnostics.";
+    m.doc() = zm::code_insight::texts::MODULE_DOC;
     zm::init_common(m);
-    code_insight::bind_constants(m);
-    code_insight::bind_code_insight(m);
+    zm::code_insight::bind_constants(m);
+    zm::code_insight::bind_code_insight(m);
 }

@@ -42,6 +42,18 @@ class TestHover:
     def test_compact_class_and_module(self, insight, code, line, column, label):
         assert insight.get_hover(code, line, column)["contents"]["value"] == FENCE.format(label)
 
+    @pytest.mark.parametrize(
+        ("mode", "declaration"),
+        [("compact", "```python\n(function) größe(maß: str) -> None\n```"),
+         ("detailed", "größe(maß: str) -> None\n```")],
+        ids=["compact", "detailed"],
+    )
+    def test_names_beyond_ascii_are_shown_whole(self, insight, mode, declaration):
+        insight.set_hover_mode(mode)
+        code = "def größe(maß: str) -> None:\n    pass\ngröße"
+        value = insight.get_hover(code, 3, 1)["contents"]["value"]
+        assert value.split(RULE)[0].endswith(declaration)
+
     def test_whitespace_has_nothing_after_trying_help(self, insight, logged):
         assert insight.get_hover("x = 1\n\n   \n", 3, 1) == {"contents": None, "error": None}
         debug = logged(logging.DEBUG)

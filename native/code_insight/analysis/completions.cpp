@@ -4,12 +4,18 @@
 #include "code_insight/core/guard.hpp"
 #include "code_insight/core/libraries.hpp"
 #include "code_insight/core/text_scan.hpp"
-#include "code_insight/core/texts.hpp"
+#include "code_insight/texts.hpp"
 #include "common/args.hpp"
+#include "common/text_format.hpp"
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 namespace {
+
+using namespace pybind11::literals;
+using analysis::LibraryName;
+using analysis::Sources;
+using analysis::StampMemo;
 
 bool starts_with_underscore(const py::handle &text) {
     return PyUnicode_Check(text.ptr()) && PyUnicode_GET_LENGTH(text.ptr()) > 0 &&
@@ -28,22 +34,18 @@ py::object kind_of(const py::handle &type) {
 
 void log_request(const py::object &code, const py::object &line, const py::object &column,
                  const py::object &path) {
-    py::dict summary;
-    summary["line"] = line;
-    summary["column"] = column;
-    summary["path"] = path;
     // Text that is not a str has no length worth reporting; the request answers it with an error.
+    py::object length = py::none(), preview = py::none();
     if (PyUnicode_Check(code.ptr())) {
-        summary["code_length"] = py::int_(PyUnicode_GET_LENGTH(code.ptr()));
-        PyObject *preview = PyUnicode_Substring(code.ptr(), 0, 100);
-        if (preview == nullptr)
+        length = py::int_(PyUnicode_GET_LENGTH(code.ptr()));
+        PyObject *head = PyUnicode_Substring(code.ptr(), 0, 100);
+        if (head == nullptr)
             throw py::error_already_set();
-        summary["code_preview"] = py::reinterpret_steal<py::object>(preview);
-    } else {
-        summary["code_length"] = py::none();
-        summary["code_preview"] = py::none();
+        preview = py::reinterpret_steal<py::object>(head);
     }
-    log().debug(fill(texts::COMPLETIONS_REQUEST, {as_text(summary)}));
+    py::dict summary("line"_a = line, "column"_a = column, "path"_a = path,
+                     "code_length"_a = length, "code_preview"_a = preview);
+    log().debug(zm::format(texts::COMPLETIONS_REQUEST, as_text(summary)));
 }
 
 } // namespace
@@ -88,11 +90,11 @@ std::optional<LibraryName> CodeInsight::library_name(const py::handle &completio
 bool CodeInsight::is_workbook_file(const std::string &path) const {
     if (path.empty() || path.front() != '/')
         return true; // the editor's own text ("<editor>") and anything that is not a file path
-    if (!temp_dir_.is_none() && path_within(path, fs_bytes(temp_dir_name())))
+    if (!temp_dir_.is_none() && analysis::path_within(path, fs_bytes(temp_dir_name())))
         return true;
     return PyUnicode_Check(workspace_path_.ptr()) &&
            PyUnicode_GET_LENGTH(workspace_path_.ptr()) > 0 &&
-           path_within(path, fs_bytes(workspace_path_));
+           analysis::path_within(path, fs_bytes(workspace_path_));
 }
 
 bool CodeInsight::add_definition_files(const py::handle &completion, Sources &sources,
@@ -129,7 +131,7 @@ py::dict CodeInsight::get_completions(py::object code, py::object line, py::obje
         py::object completions =
             script.attr("complete")(py::arg("line") = line, py::arg("column") = column);
         if (debug)
-            logger.debug(fill(texts::JEDI_RETURNED, {std::to_string(py::len(completions))}));
+            logger.debug(zm::format(texts::JEDI_RETURNED, py::len(completions)));
         StampMemo memo;
         for (py::handle completion : completions) {
             py::object name = attr(completion, "name");
@@ -156,10 +158,7 @@ py::dict CodeInsight::get_completions(py::object code, py::object line, py::obje
                 });
             }
             const CompletionDetail &shown = known != nullptr ? *known : computed;
-            py::dict item;
-            item["label"] = name;
-            item["kind"] = kind_of(shown.type);
-            item["insertText"] = name;
+            py::dict item("label"_a = name, "kind"_a = kind_of(shown.type), "insertText"_a = name);
             if (!shown.detail.is_none())
                 item["detail"] = shown.detail;
             if (!shown.documentation.is_none())
@@ -177,26 +176,17 @@ py::dict CodeInsight::get_completions(py::object code, py::object line, py::obje
         }
         if (debug) {
             const std::size_t count = py::len(items);
-            logger.debug(fill(texts::COMPLETIONS_RETURNED, {std::to_string(count)}));
+            logger.debug(zm::format(texts::COMPLETIONS_RETURNED, count));
             if (count > 0) {
                 py::list sample;
                 for (std::size_t i = 0; i < count && i < 5; ++i)
                     sample.append(items[i]["label"]);
-                logger.debug(fill(texts::SAMPLE_COMPLETIONS,
-                                  {as_text(sample), count > 5 ? "..." : ""}));
+                logger.debug(count > 5 ? zm::format(texts::MORE_SAMPLE_COMPLETIONS, as_text(sample))
+                                       : zm::format(texts::SAMPLE_COMPLETIONS, as_text(sample)));
             }
         }
     });
-    py::dict response;
-    if (caught) {
-        logger.error(fill(texts::COMPLETIONS_FAILED, {zm::utf8(caught.text)}));
-        response["completions"] = py::list();
-        response["error"] = caught.text;
-        return response;
-    }
-    response["completions"] = items;
-    response["error"] = py::none();
-    return response;
+    return answer("completions", items, caught, texts::COMPLETIONS_FAILED, py::list());
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

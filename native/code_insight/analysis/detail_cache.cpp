@@ -1,16 +1,16 @@
 #include "code_insight/analysis/detail_cache.hpp"
 
-namespace code_insight {
+namespace zm::code_insight::analysis {
 
-const std::optional<FileStamp> &StampMemo::stamp(const std::string &path) {
+const std::optional<core::FileStamp> &StampMemo::stamp(const std::string &path) {
     auto it = seen_.find(path);
     if (it == seen_.end())
-        it = seen_.emplace(path, stamp_of(path)).first;
+        it = seen_.emplace(path, core::stamp_of(path)).first;
     return it->second;
 }
 
 bool Sources::add(const std::string &path, StampMemo &memo) {
-    const std::optional<FileStamp> &now = memo.stamp(path);
+    const std::optional<core::FileStamp> &now = memo.stamp(path);
     if (!now)
         return false;
     for (const auto &[known, stamp] : files_)
@@ -22,7 +22,7 @@ bool Sources::add(const std::string &path, StampMemo &memo) {
 
 bool Sources::current(StampMemo &memo) const {
     for (const auto &[path, stamp] : files_) {
-        const std::optional<FileStamp> &now = memo.stamp(path);
+        const std::optional<core::FileStamp> &now = memo.stamp(path);
         if (!now || !(*now == stamp))
             return false;
     }
@@ -37,4 +37,4 @@ bool path_within(std::string_view path, std::string_view dir) {
     return path.size() == dir.size() || path[dir.size()] == '/' || dir == "/";
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight::analysis

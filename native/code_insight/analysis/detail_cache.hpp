@@ -14,15 +14,15 @@
 #include <utility>
 #include <vector>
 
-namespace code_insight {
+namespace zm::code_insight::analysis {
 
 /// The stamps of one request: each file is looked at once per request.
 class StampMemo {
 public:
-    const std::optional<FileStamp> &stamp(const std::string &path);
+    const std::optional<core::FileStamp> &stamp(const std::string &path);
 
 private:
-    std::unordered_map<std::string, std::optional<FileStamp>> seen_;
+    std::unordered_map<std::string, std::optional<core::FileStamp>> seen_;
 };
 
 /// The files an entry was computed from, with their stamps at that time.
@@ -34,7 +34,7 @@ public:
     bool current(StampMemo &memo) const;
 
 private:
-    std::vector<std::pair<std::string, FileStamp>> files_;
+    std::vector<std::pair<std::string, core::FileStamp>> files_;
 };
 
 /// Where a completion's details may be remembered: its key and the files they depend on.
@@ -80,4 +80,4 @@ private:
     std::unordered_map<std::string, Entry> entries_;
 };
 
-} // namespace code_insight
+} // namespace zm::code_insight::analysis

@@ -2,30 +2,27 @@
 #include "code_insight/core/code_insight.hpp"
 #include "code_insight/core/guard.hpp"
 #include "code_insight/core/libraries.hpp"
-#include "code_insight/core/text_scan.hpp"
-#include "code_insight/core/texts.hpp"
+#include "code_insight/texts.hpp"
 #include "common/args.hpp"
+#include "common/text_format.hpp"
 
 #include <algorithm>
 #include <vector>
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 namespace {
+
+using namespace pybind11::literals;
 
 constexpr int SEVERITY_ERROR = 8;
 constexpr int SEVERITY_WARNING = 4;
 
 py::dict record(py::object start_line, py::object start_column, py::object end_line,
                 py::object end_column, py::object message, py::object severity) {
-    py::dict d;
-    d["startLineNumber"] = start_line;
-    d["startColumn"] = start_column;
-    d["endLineNumber"] = end_line;
-    d["endColumn"] = end_column;
-    d["message"] = message;
-    d["severity"] = severity;
-    return d;
+    return py::dict("startLineNumber"_a = start_line, "startColumn"_a = start_column,
+                    "endLineNumber"_a = end_line, "endColumn"_a = end_column,
+                    "message"_a = message, "severity"_a = severity);
 }
 
 py::object plus(const py::handle &a, long b) {
@@ -33,10 +30,6 @@ py::object plus(const py::handle &a, long b) {
     if (sum == nullptr)
         throw py::error_already_set();
     return py::reinterpret_steal<py::object>(sum);
-}
-
-py::object or_else(py::object value, py::object fallback) {
-    return truthy(value) ? value : fallback;
 }
 
 void extend(py::list &into, const py::list &from) {
@@ -68,6 +61,20 @@ std::string length_text(const py::handle &obj) {
     return std::to_string(n);
 }
 
+/// The records of one check, with the check's count logged at debug level, or its failure as a
+/// warning (the records found before it are kept).
+py::list counted(const py::list &records, const Caught &caught, zm::Template<std::size_t> found,
+                 zm::Template<std::string> failed) {
+    if (caught) {
+        log().warning(zm::format(failed, zm::utf8(caught.text)));
+        return records;
+    }
+    const zm::Logger &logger = log();
+    if (logger.debug_enabled())
+        logger.debug(zm::format(found, py::len(records)));
+    return records;
+}
+
 } // namespace
 
 py::dict CodeInsight::get_diagnostics(py::object code, py::object module_name) {
@@ -75,13 +82,13 @@ py::dict CodeInsight::get_diagnostics(py::object code, py::object module_name) {
     const zm::Logger &logger = log();
     const bool debug = logger.debug_enabled();
     if (debug)
-        logger.debug(fill(texts::DIAGNOSTICS_REQUEST, {length_text(code)}));
+        logger.debug(zm::format(texts::DIAGNOSTICS_REQUEST, length_text(code)));
     py::list diagnostics;
     Caught caught = guarded([&] {
         if (!PyUnicode_Check(code.ptr()))
             throw py::value_error(texts::CODE_MUST_BE_STRING);
         py::str filename = truthy(module_name)
-                               ? py::str(py::str("<") + module_name + py::str(">"))
+                               ? new_str(zm::format(texts::MODULE_PATH, str_text(module_name)))
                                : py::str(texts::EDITOR_PATH);
         bool syntax_ok = true;
         try {
@@ -97,8 +104,8 @@ py::dict CodeInsight::get_diagnostics(py::object code, py::object module_name) {
             diagnostics.append(record(line, column, line, plus(column, 1), message,
                                       py::int_(SEVERITY_ERROR)));
             if (debug)
-                logger.debug(fill(texts::SYNTAX_ERROR_AT,
-                                  {as_int_text(line), as_int_text(column), as_text(message)}));
+                logger.debug(zm::format(texts::SYNTAX_ERROR_AT, as_int_text(line),
+                                        as_int_text(column), as_text(message)));
         }
         if (syntax_ok) {
             if (pyflakes_available())
@@ -107,16 +114,7 @@ py::dict CodeInsight::get_diagnostics(py::object code, py::object module_name) {
         }
         diagnostics = by_severity(diagnostics);
     });
-    py::dict response;
-    if (caught) {
-        logger.error(fill(texts::DIAGNOSTICS_FAILED, {zm::utf8(caught.text)}));
-        response["diagnostics"] = py::list();
-        response["error"] = caught.text;
-        return response;
-    }
-    response["diagnostics"] = diagnostics;
-    response["error"] = py::none();
-    return response;
+    return answer("diagnostics", diagnostics, caught, texts::DIAGNOSTICS_FAILED, py::list());
 }
 
 py::list CodeInsight::run_pyflakes(py::object code, py::object filename) const {
@@ -138,13 +136,8 @@ py::list CodeInsight::run_pyflakes(py::object code, py::object filename) const {
                     records.append(parsed);
             }
         }
-        const zm::Logger &logger = log();
-        if (logger.debug_enabled())
-            logger.debug(fill(texts::PYFLAKES_RETURNED, {std::to_string(py::len(records))}));
     });
-    if (caught)
-        log().warning(fill(texts::PYFLAKES_FAILED, {zm::utf8(caught.text)}));
-    return records;
+    return counted(records, caught, texts::PYFLAKES_RETURNED, texts::PYFLAKES_FAILED);
 }
 
 py::object CodeInsight::parse_pyflakes_message(py::object message, py::object severity) const {
@@ -174,8 +167,8 @@ py::object CodeInsight::parse_pyflakes_message(py::object message, py::object se
     if (caught) {
         const zm::Logger &logger = log();
         if (logger.debug_enabled())
-            logger.debug(fill(texts::PYFLAKES_PARSE_FAILED,
-                              {as_text(message), zm::utf8(caught.text)}));
+            logger.debug(zm::format(texts::PYFLAKES_PARSE_FAILED, as_text(message),
+                                    zm::utf8(caught.text)));
         return py::none();
     }
     return result;
@@ -191,7 +184,7 @@ py::list CodeInsight::check_unresolved_imports(py::object code, py::object /*mod
             py::object col_offset = attr(node, "col_offset");
             py::object end_line = or_else(attr(node, "end_lineno"), lineno);
             py::object end_col = or_else(attr(node, "end_col_offset"), col_offset);
-            py::str message(fill(texts::UNRESOLVED_IMPORT, {zm::utf8(name)}));
+            py::str message(zm::format(texts::UNRESOLVED_IMPORT, zm::utf8(name)));
             records.append(record(lineno, plus(col_offset, 1), end_line, plus(end_col, 1), message,
                                   py::int_(SEVERITY_ERROR)));
         };
@@ -210,13 +203,8 @@ py::list CodeInsight::check_unresolved_imports(py::object code, py::object /*mod
                     flag(node, module);
             }
         }
-        const zm::Logger &logger = log();
-        if (logger.debug_enabled())
-            logger.debug(fill(texts::IMPORT_CHECK_FOUND, {std::to_string(py::len(records))}));
     });
-    if (caught)
-        log().warning(fill(texts::IMPORT_CHECK_FAILED, {zm::utf8(caught.text)}));
-    return records;
+    return counted(records, caught, texts::IMPORT_CHECK_FOUND, texts::IMPORT_CHECK_FAILED);
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

@@ -3,48 +3,34 @@
 #include "code_insight/core/code_insight.hpp"
 #include "code_insight/core/guard.hpp"
 #include "code_insight/core/libraries.hpp"
-#include "code_insight/core/text_scan.hpp"
-#include "code_insight/core/texts.hpp"
+#include "code_insight/texts.hpp"
 #include "common/args.hpp"
+#include "common/text_format.hpp"
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 namespace {
 
-/// The pieces joined into one text; a piece that is not text raises TypeError, as `+` would.
-py::str concat(std::initializer_list<py::object> pieces) {
-    py::list list;
-    for (const py::object &piece : pieces)
-        list.append(piece);
-    PyObject *joined = PyUnicode_Join(py::str("").ptr(), list.ptr());
-    if (joined == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(joined);
-}
+using namespace pybind11::literals;
 
-py::str fence(const py::object &content) {
-    return concat({py::str(texts::FENCE_OPEN), content, py::str(texts::FENCE_CLOSE)});
-}
-
-/// `value or fallback`.
-py::object or_else(py::object value, py::object fallback) {
-    return truthy(value) ? value : fallback;
+/// One hover block: `tmpl` filled with the texts of `pieces` (TypeError for a piece that is not
+/// a str, as joining it would raise).
+template <class... Pieces>
+py::str block(zm::Template<std::type_identity_t<Pieces>...> tmpl, const Pieces &...pieces) {
+    return new_str(zm::format(tmpl, pieces...));
 }
 
 /// The markdown map of `text`, or None when the text is empty.
 py::object markdown(const py::object &text) {
     if (text.is_none() || !truthy(text))
         return py::none();
-    py::dict contents;
-    contents["kind"] = "markdown";
-    contents["value"] = text;
-    return contents;
+    return py::dict("kind"_a = "markdown", "value"_a = text);
 }
 
 py::object join_parts(const py::list &parts) {
     if (py::len(parts) == 0)
         return py::none();
-    return py::str(texts::RULE).attr("join")(parts);
+    return py::str(texts::HOVER_RULE).attr("join")(parts);
 }
 
 /// Appends the object's docstring when it has a non-empty one; a failing lookup adds nothing.
@@ -56,16 +42,37 @@ void append_docstring(py::list &parts, const py::handle &obj) {
     });
 }
 
-py::dict empty_signature_help(py::object error) {
-    py::dict response;
-    response["signatures"] = py::list();
-    response["activeSignature"] = 0;
-    response["activeParameter"] = 0;
-    response["error"] = error;
-    return response;
+py::dict signature_help(py::list signatures, py::object active_parameter, py::object error) {
+    return py::dict("signatures"_a = signatures, "activeSignature"_a = 0,
+                    "activeParameter"_a = active_parameter, "error"_a = error);
+}
+
+/// The block of a function: `with_signature` holding its name and parameter part, or `plain`
+/// with the name alone when it has no signature or the signature cannot be read.
+py::str function_block(const py::handle &definition, const std::string &name,
+                       zm::Template<std::string, std::string> with_signature,
+                       zm::Template<std::string> plain, const CodeInsight &insight) {
+    py::str result;
+    Caught failed = guarded([&] {
+        py::object signatures = definition.attr("get_signatures")();
+        result = truthy(signatures)
+                     ? block(with_signature, name,
+                             str_text(insight.format_signature(signatures[py::int_(0)])))
+                     : block(plain, name);
+    });
+    return failed ? block(plain, name) : result;
 }
 
 } // namespace
+
+py::object CodeInsight::position_script(const py::object &code, const py::object &line,
+                                        const py::object &column, const py::object &path,
+                                        const py::object &modules,
+                                        const py::object &dirty_files) {
+    validate_position(code, line, column);
+    sync_if_given(modules, dirty_files);
+    return make_script(code, path);
+}
 
 py::str CodeInsight::format_signature(py::object signature) const {
     const std::initializer_list<PyObject *> expected = {PyExc_AttributeError, PyExc_TypeError};
@@ -74,8 +81,8 @@ py::str CodeInsight::format_signature(py::object signature) const {
         [&] {
             py::object text = signature.attr("to_string")();
             if (!PyUnicode_Check(text.ptr()))
-                throw py::type_error("to_string() returned " +
-                                     std::string(Py_TYPE(text.ptr())->tp_name));
+                throw py::type_error(
+                    zm::format(texts::TO_STRING_NOT_TEXT, Py_TYPE(text.ptr())->tp_name));
             const Py_ssize_t open =
                 PyUnicode_FindChar(text.ptr(), '(', 0, PyUnicode_GET_LENGTH(text.ptr()), 1);
             if (open == -2)
@@ -92,7 +99,7 @@ py::str CodeInsight::format_signature(py::object signature) const {
             py::list pieces;
             for (py::handle param : signature.attr("params"))
                 pieces.append(param.attr("to_string")());
-            result = concat({py::str("("), py::str(", ").attr("join")(pieces), py::str(")")});
+            result = block(texts::PARAMETER_LIST, str_text(py::str(", ").attr("join")(pieces)));
         },
         expected);
     return second ? py::str("") : result;
@@ -117,28 +124,23 @@ py::object CodeInsight::format_compact_hover(py::object definition) const {
         py::object name = or_else(attr(definition, "name"), py::str(""));
         py::object kind = attr(definition, "type");
         if (equals(kind, "function")) {
-            const py::str label = concat({py::str(texts::COMPACT_FUNCTION), name});
-            Caught failed = guarded([&] {
-                py::object signatures = definition.attr("get_signatures")();
-                result = truthy(signatures)
-                             ? fence(concat({label, format_signature(signatures[py::int_(0)])}))
-                             : fence(label);
-            });
-            if (failed)
-                result = fence(label);
+            result = function_block(definition, str_text(name), texts::COMPACT_FUNCTION_SIGNATURE,
+                                    texts::COMPACT_FUNCTION, *this);
         } else if (equals(kind, "class")) {
-            result = fence(concat({py::str(texts::COMPACT_CLASS), name}));
+            result = block(texts::COMPACT_CLASS, str_text(name));
         } else if (equals(kind, "module")) {
-            result = fence(concat({py::str(texts::COMPACT_MODULE), name}));
+            result = block(texts::COMPACT_MODULE, str_text(name));
         } else {
-            result = fence(concat({py::str("("), kind, py::str(") "), name, py::str(": "),
-                                   get_type_description(definition, kind)}));
+            const std::string kind_text = str_text(kind);
+            const std::string name_text = str_text(name);
+            result = block(texts::COMPACT_OTHER, kind_text, name_text,
+                           str_text(get_type_description(definition, kind)));
         }
     });
     if (caught) {
         const zm::Logger &logger = log();
         if (logger.debug_enabled())
-            logger.debug(std::string(texts::COMPACT_HOVER_FAILED) + zm::utf8(caught.text));
+            logger.debug(zm::format(texts::COMPACT_HOVER_FAILED, zm::utf8(caught.text)));
         return py::none();
     }
     return result;
@@ -149,13 +151,11 @@ py::dict CodeInsight::get_hover(py::object code, py::object line, py::object col
     const zm::Logger &logger = log();
     const bool debug = logger.debug_enabled();
     if (debug)
-        logger.debug(fill(texts::HOVER_REQUEST,
-                          {as_int_text(line), as_int_text(column), as_text(path)}));
+        logger.debug(zm::format(texts::HOVER_REQUEST, as_int_text(line), as_int_text(column),
+                                as_text(path)));
     py::object contents = py::none();
     Caught caught = guarded([&] {
-        validate_position(code, line, column);
-        sync_if_given(modules, dirty_files);
-        py::object script = make_script(code, path);
+        py::object script = position_script(code, line, column, path, modules, dirty_files);
         py::object definitions =
             script.attr("infer")(py::arg("line") = line, py::arg("column") = column);
         if (truthy(definitions)) {
@@ -172,27 +172,21 @@ py::dict CodeInsight::get_hover(py::object code, py::object line, py::object col
                 py::object name = or_else(attr(d, "full_name"), attr(d, "name"));
                 py::object kind = attr(d, "type");
                 if (equals(kind, "function")) {
-                    py::object part;
-                    Caught failed = guarded([&] {
-                        py::object signatures = d.attr("get_signatures")();
-                        part = truthy(signatures)
-                                   ? fence(concat(
-                                         {name, format_signature(signatures[py::int_(0)])}))
-                                   : fence(name);
-                    });
-                    parts.append(failed ? fence(name) : part);
+                    parts.append(function_block(d, str_text(name), texts::HOVER_SIGNATURE,
+                                                texts::HOVER_NAME, *this));
                 } else if (equals(kind, "class")) {
-                    parts.append(fence(concat({py::str(texts::DETAILED_CLASS), name})));
+                    parts.append(block(texts::DETAILED_CLASS, str_text(name)));
                 } else if (equals(kind, "module")) {
-                    parts.append(fence(concat({py::str(texts::DETAILED_MODULE), name})));
+                    parts.append(block(texts::DETAILED_MODULE, str_text(name)));
                 } else {
-                    parts.append(
-                        fence(concat({name, py::str(": "), get_type_description(d, kind)})));
+                    const std::string name_text = str_text(name);
+                    parts.append(block(texts::HOVER_TYPED, name_text,
+                                       str_text(get_type_description(d, kind))));
                 }
                 append_docstring(parts, d);
             }
             if (debug)
-                logger.debug(fill(texts::HOVER_FOUND, {std::to_string(py::len(definitions))}));
+                logger.debug(zm::format(texts::HOVER_FOUND, py::len(definitions)));
             contents = markdown(join_parts(parts));
             return;
         }
@@ -208,35 +202,28 @@ py::dict CodeInsight::get_hover(py::object code, py::object line, py::object col
                     py::object description = py::hasattr(result, "description")
                                                  ? attr(result, "description")
                                                  : py::object(py::str(""));
-                    if (truthy(name) && truthy(description))
-                        parts.append(fence(
-                            concat({py::str("("), description, py::str(") "), name})));
-                    else if (truthy(name))
-                        parts.append(fence(name));
+                    if (truthy(name) && truthy(description)) {
+                        const std::string description_text = str_text(description);
+                        parts.append(block(texts::HOVER_DESCRIBED, description_text,
+                                           str_text(name)));
+                    } else if (truthy(name)) {
+                        parts.append(block(texts::HOVER_NAME, str_text(name)));
+                    }
                     append_docstring(parts, result);
                 }
             }
             if (py::len(parts) > 0) {
                 if (debug)
-                    logger.debug(fill(texts::HELP_FOUND, {std::to_string(py::len(results))}));
+                    logger.debug(zm::format(texts::HELP_FOUND, py::len(results)));
                 contents = markdown(join_parts(parts));
             }
         });
         if (help_failed && debug)
-            logger.debug(fill(texts::HELP_FAILED, {zm::utf8(help_failed.text)}));
+            logger.debug(zm::format(texts::HELP_FAILED, zm::utf8(help_failed.text)));
         if (contents.is_none() && debug)
             logger.debug(texts::HOVER_NOTHING);
     });
-    py::dict response;
-    if (caught) {
-        logger.error(fill(texts::HOVER_FAILED, {zm::utf8(caught.text)}));
-        response["contents"] = py::none();
-        response["error"] = caught.text;
-        return response;
-    }
-    response["contents"] = contents;
-    response["error"] = py::none();
-    return response;
+    return answer("contents", contents, caught, texts::HOVER_FAILED, py::none());
 }
 
 py::dict CodeInsight::get_signature_help(py::object code, py::object line, py::object column,
@@ -245,27 +232,24 @@ py::dict CodeInsight::get_signature_help(py::object code, py::object line, py::o
     const zm::Logger &logger = log();
     const bool debug = logger.debug_enabled();
     if (debug)
-        logger.debug(fill(texts::SIGNATURE_REQUEST,
-                          {as_int_text(line), as_int_text(column), as_text(path)}));
+        logger.debug(zm::format(texts::SIGNATURE_REQUEST, as_int_text(line), as_int_text(column),
+                                as_text(path)));
     const std::initializer_list<PyObject *> lookup_errors = {PyExc_AttributeError, PyExc_TypeError};
     py::dict response;
     Caught caught = guarded([&] {
-        validate_position(code, line, column);
-        sync_if_given(modules, dirty_files);
-        py::object script = make_script(code, path);
+        py::object script = position_script(code, line, column, path, modules, dirty_files);
         py::object signatures =
             script.attr("get_signatures")(py::arg("line") = line, py::arg("column") = column);
         if (!truthy(signatures)) {
             if (debug)
                 logger.debug(texts::NO_SIGNATURES);
-            response = empty_signature_help(py::none());
+            response = signature_help(py::list(), py::int_(0), py::none());
             return;
         }
         py::object sig = signatures[py::int_(0)];
         py::list parameters;
         for (py::handle param : sig.attr("params")) {
-            py::dict entry;
-            entry["label"] = attr(param, "name");
+            py::dict entry("label"_a = attr(param, "name"));
             guarded(
                 [&] {
                     py::object description = attr(param, "description");
@@ -285,29 +269,22 @@ py::dict CodeInsight::get_signature_help(py::object code, py::object line, py::o
             },
             lookup_errors);
         py::object name = attr(sig, "name");
-        py::str label =
-            concat({or_else(name, py::str(texts::UNNAMED_FUNCTION)), parameter_part});
+        const std::string name_text = str_text(or_else(name, py::str(texts::UNNAMED_FUNCTION)));
+        py::str label = block(texts::SIGNATURE_LABEL, name_text, str_text(parameter_part));
         py::object index = attr(sig, "index");
         py::object active = index.is_none() ? py::object(py::int_(0)) : index;
         if (debug)
-            logger.debug(fill(texts::SIGNATURE_HELP, {as_text(name), as_int_text(active)}));
-        py::dict signature;
-        signature["label"] = label;
-        signature["documentation"] = documentation;
-        signature["parameters"] = parameters;
+            logger.debug(zm::format(texts::SIGNATURE_HELP, as_text(name), as_int_text(active)));
         py::list list;
-        list.append(signature);
-        response = py::dict();
-        response["signatures"] = list;
-        response["activeSignature"] = 0;
-        response["activeParameter"] = active;
-        response["error"] = py::none();
+        list.append(py::dict("label"_a = label, "documentation"_a = documentation,
+                             "parameters"_a = parameters));
+        response = signature_help(list, active, py::none());
     });
     if (caught) {
-        logger.error(fill(texts::SIGNATURE_FAILED, {zm::utf8(caught.text)}));
-        return empty_signature_help(caught.text);
+        logger.error(zm::format(texts::SIGNATURE_FAILED, zm::utf8(caught.text)));
+        return signature_help(py::list(), py::int_(0), caught.text);
     }
     return response;
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

@@ -3,12 +3,13 @@
 #include "code_insight/core/guard.hpp"
 #include "code_insight/core/libraries.hpp"
 #include "code_insight/core/text_scan.hpp"
-#include "code_insight/core/texts.hpp"
+#include "code_insight/texts.hpp"
 #include "common/args.hpp"
+#include "common/text_format.hpp"
 
 #include <climits>
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 Caught catch_matching(py::error_already_set &error, std::initializer_list<PyObject *> types) {
     for (PyObject *type : types)
@@ -22,7 +23,7 @@ std::string as_text(const py::handle &obj) {
     if (s == nullptr) {
         // Log texts never fail a request: an object whose str() raises is named by its type.
         PyErr_Clear();
-        return std::string("<unprintable ") + Py_TYPE(obj.ptr())->tp_name + ">";
+        return zm::format(texts::UNPRINTABLE, Py_TYPE(obj.ptr())->tp_name);
     }
     return zm::utf8(py::reinterpret_steal<py::object>(s));
 }
@@ -37,6 +38,29 @@ std::string as_int_text(const py::handle &obj) {
     return as_text(obj);
 }
 
+std::string str_text(const py::handle &text) {
+    if (!PyUnicode_Check(text.ptr()))
+        throw py::type_error(zm::format(texts::NOT_TEXT, Py_TYPE(text.ptr())->tp_name));
+    Py_ssize_t size = 0;
+    if (const char *data = PyUnicode_AsUTF8AndSize(text.ptr(), &size))
+        return std::string(data, static_cast<std::size_t>(size));
+    PyErr_Clear();
+    py::object bytes =
+        py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
+    if (!bytes)
+        throw py::error_already_set();
+    return std::string(PyBytes_AS_STRING(bytes.ptr()),
+                       static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+}
+
+py::str new_str(std::string_view text) {
+    PyObject *s =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+    if (s == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s);
+}
+
 bool truthy(const py::handle &obj) {
     const int r = PyObject_IsTrue(obj.ptr());
     if (r < 0)
@@ -49,6 +73,19 @@ py::object attr(const py::handle &obj, const char *name) {
     if (r == nullptr)
         throw py::error_already_set();
     return py::reinterpret_steal<py::object>(r);
+}
+
+py::object or_else(py::object value, py::object fallback) {
+    return truthy(value) ? value : fallback;
+}
+
+py::dict answer(const char *key, const py::object &result, const Caught &caught,
+                zm::Template<std::string> failed_log, const py::object &failed_result) {
+    using namespace pybind11::literals;
+    if (!caught)
+        return py::dict(py::arg(key) = result, "error"_a = py::none());
+    log().error(zm::format(failed_log, zm::utf8(caught.text)));
+    return py::dict(py::arg(key) = failed_result, "error"_a = caught.text);
 }
 
 namespace {
@@ -136,23 +173,23 @@ CodeInsight::CodeInsight() {
     hover_mode_ = py::str("compact");
     const zm::Logger &logger = log();
     if (logger.enabled(zm::Logger::INFO)) {
-        logger.info(fill(texts::INITIALIZED,
-                         {as_text(l.module.attr("PYLSP_AVAILABLE")),
-                          as_text(l.module.attr("PYFLAKES_AVAILABLE")), as_text(temp_dir_name()),
-                          as_text(python_server_path_), as_text(stubs_path_)}));
+        logger.info(zm::format(texts::INITIALIZED, as_text(l.module.attr("PYLSP_AVAILABLE")),
+                               as_text(l.module.attr("PYFLAKES_AVAILABLE")),
+                               as_text(temp_dir_name()), as_text(python_server_path_),
+                               as_text(stubs_path_)));
     }
 }
 
 py::str CodeInsight::temp_dir_name() const { return attr(temp_dir_, "name"); }
 
 py::str CodeInsight::module_path(const py::handle &name) const {
-    return os_path("join")(temp_dir_name(), py::str(name) + py::str(".py"));
+    return os_path("join")(temp_dir_name(), new_str(zm::format(texts::MODULE_FILE, str_text(name))));
 }
 
 void CodeInsight::set_workspace(py::object workspace_path) {
     zm::check_str(workspace_path, "workspace_path");
     workspace_path_ = workspace_path;
-    log().info(fill(texts::WORKSPACE_RECORDED, {as_text(workspace_path)}));
+    log().info(zm::format(texts::WORKSPACE_RECORDED, as_text(workspace_path)));
 }
 
 void CodeInsight::sync_modules(py::object modules, py::object dirty_files) {
@@ -170,7 +207,7 @@ void CodeInsight::sync_modules(py::object modules, py::object dirty_files) {
         if (caught)
             error = zm::utf8(caught.text);
         if (!error.empty())
-            log().warning(fill(texts::SYNC_FAILED, {as_text(name), error}));
+            log().warning(zm::format(texts::SYNC_FAILED, as_text(name), error));
     }
 }
 
@@ -178,14 +215,14 @@ std::string CodeInsight::sync_one(const py::handle &name, const py::handle &code
     // Every check comes before the file is opened, so a refused module never truncates the file
     // it had.
     if (!PyUnicode_Check(name.ptr()))
-        return fill(texts::NAME_NOT_TEXT, {type_name(name)});
+        return zm::format(texts::NAME_NOT_TEXT, type_name(name));
     const std::string name_bytes = fs_bytes(name);
     if (!module_file_is_contained(name_bytes))
         return texts::NAME_ESCAPES_DIRECTORY;
     if (name_bytes.find('\0') != std::string::npos)
         return texts::EMBEDDED_NULL;
     if (!PyUnicode_Check(code.ptr()))
-        return fill(texts::CODE_NOT_TEXT, {type_name(code)});
+        return zm::format(texts::CODE_NOT_TEXT, type_name(code));
     Py_ssize_t size = 0;
     const char *data = PyUnicode_AsUTF8AndSize(code.ptr(), &size);
     if (data == nullptr)
@@ -223,7 +260,7 @@ std::string CodeInsight::sync_one(const py::handle &name, const py::handle &code
     }
     const zm::Logger &logger = log();
     if (logger.debug_enabled())
-        logger.debug(fill(texts::SYNCED_MODULE, {as_text(name), as_text(path)}));
+        logger.debug(zm::format(texts::SYNCED_MODULE, as_text(name), as_text(path)));
     return {};
 }
 
@@ -250,13 +287,13 @@ void CodeInsight::delete_module(py::object module_name) {
         if (existed && error.empty()) {
             const zm::Logger &logger = log();
             if (logger.debug_enabled())
-                logger.debug(fill(texts::DELETED_MODULE, {as_text(module_name)}));
+                logger.debug(zm::format(texts::DELETED_MODULE, as_text(module_name)));
         }
     });
     if (caught)
         error = zm::utf8(caught.text);
     if (!error.empty())
-        log().warning(fill(texts::DELETE_FAILED, {as_text(module_name), error}));
+        log().warning(zm::format(texts::DELETE_FAILED, as_text(module_name), error));
 }
 
 void CodeInsight::update_sys_paths(py::object new_paths) {
@@ -276,13 +313,12 @@ void CodeInsight::update_sys_paths(py::object new_paths) {
             temp_dir_.is_none() ? py::object(py::none()) : py::object(temp_dir_name());
         jedi_project_ = libs().project(py::arg("path") = root, py::arg("added_sys_path") = paths);
         details_.clear(); // names may now come from other files
-        log().info(fill(texts::SYS_PATHS_UPDATED,
-                        {std::to_string(py::len(paths)), std::to_string(py::len(new_paths)),
-                         as_text(stubs_path_)}));
+        log().info(zm::format(texts::SYS_PATHS_UPDATED, py::len(paths), py::len(new_paths),
+                              as_text(stubs_path_)));
     });
     if (caught) {
         const zm::Logger &logger = log();
-        logger.logger().attr("error")(fill(texts::SYS_PATHS_FAILED, {zm::utf8(caught.text)}),
+        logger.logger().attr("error")(zm::format(texts::SYS_PATHS_FAILED, zm::utf8(caught.text)),
                                       py::arg("exc_info") = caught.exception);
     }
 }
@@ -296,7 +332,7 @@ void CodeInsight::cleanup() {
     });
     written_.clear();
     if (caught)
-        log().warning(fill(texts::CLEANUP_FAILED, {zm::utf8(caught.text)}));
+        log().warning(zm::format(texts::CLEANUP_FAILED, zm::utf8(caught.text)));
 }
 
 void CodeInsight::set_hover_mode(py::object mode) {
@@ -304,9 +340,9 @@ void CodeInsight::set_hover_mode(py::object mode) {
     const std::string wanted = zm::utf8(mode);
     if (wanted == "compact" || wanted == "detailed") {
         hover_mode_ = mode;
-        log().info(std::string(texts::HOVER_MODE_SET) + wanted);
+        log().info(zm::format(texts::HOVER_MODE_SET, wanted));
     } else {
-        log().warning(fill(texts::HOVER_MODE_INVALID, {wanted, as_text(hover_mode_)}));
+        log().warning(zm::format(texts::HOVER_MODE_INVALID, wanted, as_text(hover_mode_)));
     }
 }
 
@@ -391,4 +427,4 @@ py::str CodeInsight::get_word_prefix(py::object code, py::object line, py::objec
     return py::str(word.data(), word.size());
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

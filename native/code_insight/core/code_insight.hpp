@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 /// A completion's jedi type, `detail` and `documentation` (None when the item has none).
 struct CompletionDetail {
@@ -73,6 +73,11 @@ private:
     /// Syncs `modules` and `dirty_files` when either is non-empty (a request's first step after
     /// validation).
     void sync_if_given(const py::object &modules, const py::object &dirty_files);
+    /// Checks the position, syncs the given modules and makes the Script: the first steps of
+    /// hover and signature help.
+    py::object position_script(const py::object &code, const py::object &line,
+                               const py::object &column, const py::object &path,
+                               const py::object &modules, const py::object &dirty_files);
     /// The jedi Script over the editor's text, placed at `path` among the synced modules.
     py::object make_script(const py::object &code, const py::object &path) const;
     /// Syncs one module; returns an error text, or empty text on success.
@@ -83,16 +88,17 @@ private:
 
     /// Where `completion`'s details may be remembered, or nothing (workbook modules, names that
     /// are not module-level, files that cannot be read).
-    std::optional<LibraryName> library_name(const py::handle &completion, const py::object &name,
-                                            StampMemo &memo) const;
+    std::optional<analysis::LibraryName> library_name(const py::handle &completion,
+                                                      const py::object &name,
+                                                      analysis::StampMemo &memo) const;
     /// Whether `path` is one of the workbook's own modules (or the editor's text).
     bool is_workbook_file(const std::string &path) const;
     /// Adds the files `completion`'s definitions come from; false when one must not be relied on.
-    bool add_definition_files(const py::handle &completion, Sources &sources,
-                              StampMemo &memo) const;
+    bool add_definition_files(const py::handle &completion, analysis::Sources &sources,
+                              analysis::StampMemo &memo) const;
 
     std::map<std::string, WrittenFile> written_;
-    DetailCache<CompletionDetail> details_;
+    analysis::DetailCache<CompletionDetail> details_;
 };
 
 /// Raises ValueError when `code`, `line` or `column` are unfit for a position request.
@@ -103,4 +109,4 @@ void validate_position(const py::handle &code, const py::handle &line, const py:
 py::object text_before_cursor(const py::handle &code, const py::handle &line,
                               const py::handle &column);
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

@@ -3,12 +3,15 @@
 
 #include "common/error_record.hpp"
 #include "common/python.hpp"
+#include "common/text_format.hpp"
 
 #include <exception>
 #include <initializer_list>
 #include <new>
+#include <string>
+#include <string_view>
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 /// What a guarded step raised: `failed` and the exception's text.
 struct Caught {
@@ -43,11 +46,19 @@ Caught guarded(F &&fn, std::initializer_list<PyObject *> types = {PyExc_Exceptio
     }
 }
 
-/// Text of `obj` as `%s` shows it (str(obj)); never raises.
+/// Text of `obj` for a log line: str(obj), or its type's name when str() fails; never raises.
 std::string as_text(const py::handle &obj);
 
-/// Text of an integer as `%d` shows it; other objects as `%s`; never raises.
+/// Text of an integer for a log line (int(obj), so a bool shows as 1 or 0); other objects as
+/// `as_text`; never raises.
 std::string as_int_text(const py::handle &obj);
+
+/// The UTF-8 bytes of the str `text`, lone surrogates kept, for a template hole of a reply text;
+/// TypeError when `text` is not a str (as joining it would raise).
+std::string str_text(const py::handle &text);
+
+/// The str whose UTF-8 bytes (lone surrogates kept) are `text`: the inverse of `str_text`.
+py::str new_str(std::string_view text);
 
 /// Python truth of `obj`; raises what `__bool__` raises.
 bool truthy(const py::handle &obj);
@@ -61,4 +72,12 @@ inline bool equals(const py::handle &text, const char *expected) {
 /// `getattr(obj, name)`.
 py::object attr(const py::handle &obj, const char *name);
 
-} // namespace code_insight
+/// `value or fallback`.
+py::object or_else(py::object value, py::object fallback);
+
+/// A request's answer: {key: result, "error": None}; after a failure, which is logged with
+/// `failed_log`, {key: failed_result, "error": the failure's text}.
+py::dict answer(const char *key, const py::object &result, const Caught &caught,
+                zm::Template<std::string> failed_log, const py::object &failed_result);
+
+} // namespace zm::code_insight::core

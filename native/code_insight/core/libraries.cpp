@@ -1,8 +1,8 @@
 #include "code_insight/core/libraries.hpp"
 
-#include "code_insight/core/texts.hpp"
+#include "code_insight/texts.hpp"
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 namespace {
 
@@ -98,4 +98,4 @@ bool pyflakes_available() {
     return truth == 1;
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

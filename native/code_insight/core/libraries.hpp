@@ -4,7 +4,7 @@
 #include "common/logging.hpp"
 #include "common/python.hpp"
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 struct Libraries {
     py::module_ module;          ///< code_insight itself (its constants and `__file__`)
@@ -35,4 +35,4 @@ const zm::Logger &log();
 /// Whether pyflakes is usable, read from the module so that a host may switch it off.
 bool pyflakes_available();
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

@@ -1,17 +1,20 @@
 #include "code_insight/core/module_files.hpp"
 
+#include "code_insight/texts.hpp"
+#include "common/text_format.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 namespace {
 
 std::string os_error(int err, const std::string &path) {
-    return "[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": '" + path + "'";
+    return zm::format(texts::OS_ERROR, err, std::strerror(err), path);
 }
 
 } // namespace
@@ -67,7 +70,7 @@ std::string write_file(const std::string &path, std::string_view data) {
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        return "Not a regular file: '" + path + "'";
+        return zm::format(texts::NOT_REGULAR_FILE, path);
     }
     if (::ftruncate(fd, 0) != 0) {
         const int err = errno;
@@ -99,4 +102,4 @@ std::string remove_file(const std::string &path) {
     return {};
 }
 
-} // namespace code_insight
+} // namespace zm::code_insight::core

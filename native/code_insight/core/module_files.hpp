@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace code_insight {
+namespace zm::code_insight::core {
 
 /// Whether the file of module `name` is a direct child of the temporary directory.
 bool module_file_is_contained(std::string_view name);
@@ -44,4 +44,4 @@ std::string write_file(const std::string &path, std::string_view data);
 /// Removes `path`; returns an error text or empty text on success.
 std::string remove_file(const std::string &path);
 
-} // namespace code_insight
+} // namespace zm::code_insight::core
