@@ -1,26 +1,29 @@
-#include "bindings.hpp"
-#include "core/module_state.hpp"
-#include "texts.hpp"
-#include "wire/serializer.hpp"
+#include "office_proxy/bindings.hpp"
+#include "office_proxy/core/module_state.hpp"
+#include "office_proxy/texts.hpp"
+#include "office_proxy/wire/serializer.hpp"
 
 #include "common/python_class.hpp"
 
-namespace office_proxy {
+namespace zm::office_proxy {
 
 void bind_serializer(py::module_ &m) {
+    using core::state;
+    using wire::from_wire;
+    using wire::to_wire;
     py::cpp_function to_wire_fn([](py::object value) { return to_wire(value); },
                                 py::name("to_wire"), py::arg("value"), py::pos_only(),
-                                py::doc(text::TO_WIRE_DOC));
+                                py::doc(texts::TO_WIRE_DOC));
     py::cpp_function from_wire_fn([](py::object wire) { return from_wire(wire); },
                                   py::name("from_wire"), py::arg("wire"),
-                                  py::doc(text::FROM_WIRE_DOC));
+                                  py::doc(texts::FROM_WIRE_DOC));
     state().to_wire_fn = to_wire_fn.inc_ref().ptr();
     state().from_wire_fn = from_wire_fn.inc_ref().ptr();
     py::dict ns;
     ns["to_wire"] = py::staticmethod(to_wire_fn);
     ns["from_wire"] = py::staticmethod(from_wire_fn);
     m.attr("Serializer") =
-        zm::make_class(MODULE_NAME, "Serializer", py::tuple(), ns, text::SERIALIZER_DOC);
+        zm::make_class(texts::MODULE_NAME, "Serializer", py::tuple(), ns, texts::SERIALIZER_DOC);
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy

@@ -3,9 +3,7 @@
 
 #include "common/python.hpp"
 
-namespace office_proxy {
-
-inline constexpr const char *MODULE_NAME = "zentrel_master.python_server.zentrel.office_proxy";
+namespace zm::office_proxy {
 
 /// Serializer (to_wire / from_wire).
 void bind_serializer(py::module_ &m);
@@ -14,4 +12,4 @@ void bind_messaging(py::module_ &m);
 /// The proxy classes, the `_cw__*` functions and the root proxies.
 void bind_proxies(py::module_ &m);
 
-} // namespace office_proxy
+} // namespace zm::office_proxy

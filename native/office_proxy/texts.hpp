@@ -1,7 +1,11 @@
 #pragma once
-/// Every text of the module in one place: docstrings, error messages, argument names.
+/// Every text of the module in one place: docstrings, error messages, argument names. Texts with
+/// "{}" holes are whole templates filled by `zm::format`.
 
-namespace office_proxy::text {
+namespace zm::office_proxy::texts {
+
+inline constexpr const char *MODULE_NAME = "zentrel_master.python_server.zentrel.office_proxy";
+
 
 inline constexpr const char *MODULE_DOC =
     "Office.js object bridge: wire serializer, synchronous messaging and Office.js object "
@@ -21,9 +25,11 @@ inline constexpr const char *FROM_WIRE_DOC =
     "Deserialize a wire format value back to Python.\n\n"
     "Handles the plain kinds Null, Bool, Int, Float, String, Date, Bytes, Array and Dict, and "
     "special object references (returned as OfficeJsObject proxies).";
+/// What the interpreter appends to "maximum recursion depth exceeded" for too deep a value.
 inline constexpr const char *RECURSION_WHERE = " while converting a wire value";
 inline constexpr const char *DICT_CHANGED = "dictionary changed size during iteration";
-inline constexpr const char *NOT_A_PAIR = "expected a key and a value, got %zd items";
+inline constexpr const char *NOT_A_PAIR = "expected a key and a value, got {} items";
+inline constexpr const char *NAME_NOT_DEFINED = "name '{}' is not defined";
 
 // Messaging
 inline constexpr const char *MESSAGING_DOC =
@@ -57,9 +63,11 @@ inline constexpr const char *MESSAGING_INIT_DOC = "Create an empty messaging con
 inline constexpr const char *NO_SEND_HANDLER = "No send handler registered";
 inline constexpr const char *TIMED_OUT = "Timed out waiting for Office.js response";
 inline constexpr const char *REMOTE_ERROR = "Remote error";
-inline constexpr const char *NOT_CALLABLE = "Object must be callable, got ";
-inline constexpr const char *CALLABLE_ID_PREFIX = "pyfunc_";
+inline constexpr const char *NOT_CALLABLE = "Object must be callable, got {}";
+/// A registered callable's id: the first 8 characters of the context's guid and a counter.
+inline constexpr const char *CALLABLE_ID = "pyfunc_{}_{}";
 inline constexpr const char *KIND_REQUEST = "request";
+inline constexpr const char *NO_RANDOM_SOURCE = "no random source for a UUID";
 
 // Proxies
 inline constexpr const char *OBJECT_DOC =
@@ -76,17 +84,19 @@ inline constexpr const char *CW_DEL_DOC =
     "Release a proxy's object in the add-in (errors ignored).";
 
 inline constexpr const char *STALE = "Excel Object used after messaging context was stopped";
-inline constexpr const char *GET_FAILED = "GET failed for ";
-inline constexpr const char *GETITEM_FAILED = "GET ITEM failed for ";
-inline constexpr const char *SET_FAILED = "SET failed for ";
+inline constexpr const char *GET_FAILED = "GET failed for {}";
+inline constexpr const char *GETITEM_FAILED = "GET ITEM failed for {}";
+inline constexpr const char *SET_FAILED = "SET failed for {}";
 inline constexpr const char *CALL_FAILED = "CALL failed";
 inline constexpr const char *BAD_INDEX = "Index must be an integer or a slice";
 inline constexpr const char *NOT_FUNCTION = "Only Function-typed SpecialObjects are callable";
 inline constexpr const char *ARRAY_SETATTR = "Cannot set attributes on OfficeJsArray";
 inline constexpr const char *DICT_SETATTR = "Cannot set attributes on OfficeJsDict";
 inline constexpr const char *FUNCTION_TYPE = "Function";
-inline constexpr const char *OBJECT_REPR = "<OfficeJsObject %S id=%S>";
-inline constexpr const char *ARRAY_REPR = "<OfficeJsArray id=%S len=%zd>";
-inline constexpr const char *DICT_REPR = "<OfficeJsDict id=%S keys=%S>";
+/// The item key of a slice: start, stop and step, each empty when None.
+inline constexpr const char *SLICE_KEY = "{}:{}:{}";
+inline constexpr const char *OBJECT_REPR = "<OfficeJsObject {} id={}>";
+inline constexpr const char *ARRAY_REPR = "<OfficeJsArray id={} len={}>";
+inline constexpr const char *DICT_REPR = "<OfficeJsDict id={} keys={}>";
 
-} // namespace office_proxy::text
+} // namespace zm::office_proxy::texts

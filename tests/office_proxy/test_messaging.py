@@ -121,7 +121,10 @@ class TestRequests:
          "Argument 'callable_id' has incorrect type (expected str, got int)"),
         (lambda m: m.unregister_callable(None), "Argument 'callable_id' has incorrect type"),
         (lambda m: m.register_callable(5), "Object must be callable, got int"),
-    ], ids=["req", "timeout", "message", "get_callable", "unregister_callable", "register"])
+        (lambda m: m.register_callable(type("Ünï", (), {})()),
+         "Object must be callable, got Ünï"),
+    ], ids=["req", "timeout", "message", "get_callable", "unregister_callable", "register",
+            "register-unicode-type"])
     def test_argument_types(self, fresh: Any, call: Any, text: str) -> None:
         with pytest.raises(TypeError, match=re.escape(text)):
             call(fresh)

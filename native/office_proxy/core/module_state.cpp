@@ -1,6 +1,11 @@
-#include "core/module_state.hpp"
+#include "office_proxy/core/module_state.hpp"
 
-namespace office_proxy {
+#include "common/args.hpp"
+#include "common/text_format.hpp"
+#include "office_proxy/core/c_api.hpp"
+#include "office_proxy/texts.hpp"
+
+namespace zm::office_proxy::core {
 
 namespace {
 
@@ -97,7 +102,8 @@ PyObject *module_global_raw(PyObject *name) {
     PyObject *value = PyDict_GetItemWithError(state().globals, name);
     if (value == nullptr) {
         if (!PyErr_Occurred())
-            PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+            PyErr_SetObject(PyExc_NameError,
+                            new_str(zm::format(texts::NAME_NOT_DEFINED, zm::utf8(name))).ptr());
         return nullptr;
     }
     return Py_NewRef(value);
@@ -110,4 +116,4 @@ py::object module_global(PyObject *name) {
     return py::reinterpret_steal<py::object>(value);
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::core

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-namespace office_proxy {
+namespace zm::office_proxy::core {
 
 /// Interned texts used as dict keys, tags and attribute names.
 struct Names {
@@ -59,4 +59,4 @@ py::object module_global(PyObject *name);
 /// The same, returning a new reference or nullptr with the error set.
 PyObject *module_global_raw(PyObject *name);
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::core

@@ -1,19 +1,22 @@
-#include "messaging/messaging.hpp"
+#include "office_proxy/messaging/messaging.hpp"
 
 #include "common/args.hpp"
-#include "core/module_state.hpp"
-#include "messaging/uuid4.hpp"
-#include "texts.hpp"
+#include "common/text_format.hpp"
+#include "office_proxy/core/c_api.hpp"
+#include "office_proxy/core/module_state.hpp"
+#include "office_proxy/messaging/uuid4.hpp"
+#include "office_proxy/texts.hpp"
 
-namespace office_proxy::messaging {
+namespace zm::office_proxy::messaging {
 
 namespace {
 
-inline py::object check(PyObject *result) {
-    if (result == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
+using core::check;
+using core::module_global;
+using core::new_str;
+using core::state;
+using core::text_of;
+using core::truthy;
 
 /// Holds one of the instance's `threading.Lock`s for a scope.
 class Locked {
@@ -56,20 +59,13 @@ py::object future_class() {
 
 py::str new_guid() { return py::str(uuid4_hex()); }
 
-bool truthy(py::handle value) {
-    const int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0)
-        throw py::error_already_set();
-    return truth != 0;
-}
-
 void drop_waiter(py::handle self, const py::str &request_id) {
     Locked lock(self, "_waiters_lock");
     self.attr("waiters").attr("pop")(request_id, py::none());
 }
 
 [[noreturn]] void raise_timeout(const py::error_already_set &cause) {
-    PyObject *exc = PyObject_CallOneArg(PyExc_TimeoutError, py::str(text::TIMED_OUT).ptr());
+    PyObject *exc = PyObject_CallOneArg(PyExc_TimeoutError, py::str(texts::TIMED_OUT).ptr());
     if (exc == nullptr)
         throw py::error_already_set();
     PyException_SetCause(exc, cause.value().inc_ref().ptr());
@@ -81,10 +77,8 @@ void drop_waiter(py::handle self, const py::str &request_id) {
 /// The host's send handler; RuntimeError when none is registered.
 py::object send_handler(py::handle self) {
     py::object handler = self.attr("_send_handler");
-    if (!truthy(handler)) {
-        PyErr_SetString(PyExc_RuntimeError, text::NO_SEND_HANDLER);
-        throw py::error_already_set();
-    }
+    if (!truthy(handler))
+        core::raise(PyExc_RuntimeError, texts::NO_SEND_HANDLER);
     return handler;
 }
 
@@ -92,7 +86,7 @@ py::object send_handler(py::handle self) {
 py::dict stamped(py::handle req, const py::str &request_id) {
     py::dict message = py::reinterpret_steal<py::dict>(check(PyDict_Copy(req.ptr())).release());
     message["requestId"] = request_id;
-    message["kind"] = text::KIND_REQUEST;
+    message["kind"] = texts::KIND_REQUEST;
     return message;
 }
 
@@ -168,7 +162,7 @@ void on_message(py::handle self, py::handle message) {
             return;
         }
         py::object error = msg.attr("get")("error", py::dict());
-        py::object reason = py::str(text::REMOTE_ERROR);
+        py::object reason = py::str(texts::REMOTE_ERROR);
         if (PyDict_Check(error.ptr()))
             reason = error.attr("get")("message", reason);
         future.attr("set_exception")(check(PyObject_CallOneArg(PyExc_RuntimeError, reason.ptr())));
@@ -221,14 +215,13 @@ void reset(py::handle self) {
 py::str register_callable(py::handle self, py::handle callable_obj) {
     if (!PyCallable_Check(callable_obj.ptr())) {
         py::object name = check(PyType_GetName(Py_TYPE(callable_obj.ptr())));
-        PyErr_Format(PyExc_TypeError, "%s%U", text::NOT_CALLABLE, name.ptr());
-        throw py::error_already_set();
+        core::raise_text(PyExc_TypeError, zm::format(texts::NOT_CALLABLE, text_of(name)));
     }
     Locked lock(self, "_callable_lock");
     py::object guid = self.attr("_guid");
     py::object counter = self.attr("_next_callable_id");
-    py::str id = check(PyUnicode_FromFormat("%s%S_%S", text::CALLABLE_ID_PREFIX,
-                                            guid[py::slice(0, 8, 1)].ptr(), counter.ptr()));
+    const std::string guid_head = text_of(guid[py::slice(0, 8, 1)]);
+    py::str id = new_str(zm::format(texts::CALLABLE_ID, guid_head, text_of(counter)));
     self.attr("_next_callable_id") = check(PyNumber_Add(counter.ptr(), py::int_(1).ptr()));
     self.attr("_callable_registry")[id] = callable_obj;
     return id;
@@ -247,4 +240,4 @@ void unregister_callable(py::handle self, py::handle callable_id) {
     dropped = self.attr("_callable_registry").attr("pop")(callable_id, py::none());
 }
 
-} // namespace office_proxy::messaging
+} // namespace zm::office_proxy::messaging

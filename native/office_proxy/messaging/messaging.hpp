@@ -8,7 +8,7 @@
 
 #include "common/python.hpp"
 
-namespace office_proxy::messaging {
+namespace zm::office_proxy::messaging {
 
 void init(py::handle self);
 void set_send_handler(py::handle self, py::handle handler);
@@ -22,4 +22,4 @@ py::str register_callable(py::handle self, py::handle callable_obj);
 py::object get_callable(py::handle self, py::handle callable_id);
 void unregister_callable(py::handle self, py::handle callable_id);
 
-} // namespace office_proxy::messaging
+} // namespace zm::office_proxy::messaging

@@ -1,10 +1,12 @@
-#include "messaging/uuid4.hpp"
+#include "office_proxy/messaging/uuid4.hpp"
+
+#include "office_proxy/texts.hpp"
 
 #include <cerrno>
 #include <stdexcept>
 #include <sys/random.h>
 
-namespace office_proxy {
+namespace zm::office_proxy::messaging {
 
 std::string uuid4_hex() {
     unsigned char bytes[16];
@@ -14,7 +16,7 @@ std::string uuid4_hex() {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw std::runtime_error("no random source for a UUID");
+            throw std::runtime_error(texts::NO_RANDOM_SOURCE);
         }
         got += static_cast<std::size_t>(n);
     }
@@ -29,4 +31,4 @@ std::string uuid4_hex() {
     return out;
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::messaging

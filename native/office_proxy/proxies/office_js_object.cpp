@@ -1,35 +1,30 @@
-#include "proxies/office_js_object.hpp"
+#include "office_proxy/proxies/office_js_object.hpp"
 
 #include "common/args.hpp"
-#include "core/module_state.hpp"
-#include "texts.hpp"
-#include "wire/serializer.hpp"
+#include "common/text_format.hpp"
+#include "office_proxy/core/c_api.hpp"
+#include "office_proxy/core/module_state.hpp"
+#include "office_proxy/texts.hpp"
+#include "office_proxy/wire/serializer.hpp"
 
-namespace office_proxy {
+namespace zm::office_proxy::proxies {
 
 namespace {
 
-inline py::object check(PyObject *result) {
-    if (result == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
-
-[[noreturn]] void raise(PyObject *type, const char *message) {
-    PyErr_SetString(type, message);
-    throw py::error_already_set();
-}
+using core::check;
+using core::module_global;
+using core::Names;
+using core::new_str;
+using core::raise;
+using core::state;
+using core::text_of;
+using core::truthy;
+using wire::call_from_wire;
+using wire::call_to_wire;
 
 [[noreturn]] void raise_object(PyObject *type, py::handle message) {
     PyErr_SetObject(type, message.ptr());
     throw py::error_already_set();
-}
-
-bool truthy(py::handle value) {
-    const int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0)
-        throw py::error_already_set();
-    return truth != 0;
 }
 
 bool same_text(py::handle a, PyObject *b) {
@@ -83,7 +78,7 @@ void check_live(py::handle self) {
     if (differs < 0)
         throw py::error_already_set();
     if (differs)
-        raise(PyExc_RuntimeError, text::STALE);
+        raise(PyExc_RuntimeError, texts::STALE);
 }
 
 py::object send(const py::dict &req) {
@@ -149,10 +144,6 @@ bool is_internal(py::handle name, bool with_cache) {
     return with_cache && same_text(name, s.internal_cache);
 }
 
-py::str concat(const char *prefix, py::handle tail) {
-    return check(PyUnicode_FromFormat("%s%S", prefix, tail.ptr()));
-}
-
 } // namespace
 
 void init_object(py::handle self, py::handle object_id, py::handle type_name) {
@@ -189,7 +180,8 @@ py::object cw_getattr(py::handle self, py::handle name) {
     py::object response = send(req);
     if (truthy(response_get(response, state().s.ok)))
         return call_from_wire(response_get(response, state().s.result));
-    raise_object(PyExc_AttributeError, error_message(response, concat(text::GET_FAILED, name)));
+    raise_object(PyExc_AttributeError,
+                 error_message(response, new_str(zm::format(texts::GET_FAILED, text_of(name)))));
 }
 
 py::object cw_getitem(py::handle self, py::handle index) {
@@ -198,14 +190,14 @@ py::object cw_getitem(py::handle self, py::handle index) {
     if (PyLong_Check(i)) {
         key = check(PyObject_Str(i));
     } else if (PySlice_Check(i)) {
-        auto part = [](PyObject *field) -> py::object {
-            return field == Py_None ? py::str("") : check(PyObject_Str(field));
+        auto part = [](PyObject *field) {
+            return field == Py_None ? std::string() : text_of(field);
         };
         auto *slice = reinterpret_cast<PySliceObject *>(i);
-        key = check(PyUnicode_FromFormat("%S:%S:%S", part(slice->start).ptr(),
-                                         part(slice->stop).ptr(), part(slice->step).ptr()));
+        const std::string start = part(slice->start), stop = part(slice->stop);
+        key = new_str(zm::format(texts::SLICE_KEY, start, stop, part(slice->step)));
     } else {
-        raise(PyExc_TypeError, text::BAD_INDEX);
+        raise(PyExc_TypeError, texts::BAD_INDEX);
     }
     check_live(self);
     py::dict req = request(state().s.GETITEM, key);
@@ -214,7 +206,7 @@ py::object cw_getitem(py::handle self, py::handle index) {
     if (truthy(response_get(response, state().s.ok)))
         return call_from_wire(response_get(response, state().s.result));
     raise_object(PyExc_AttributeError,
-                 error_message(response, concat(text::GETITEM_FAILED, py::str(index))));
+                 error_message(response, new_str(zm::format(texts::GETITEM_FAILED, text_of(index)))));
 }
 
 void cw_setattr(py::handle self, py::handle name, py::handle value) {
@@ -231,15 +223,15 @@ void cw_setattr(py::handle self, py::handle name, py::handle value) {
     py::object response = send(req);
     if (!truthy(response_get(response, state().s.ok)))
         raise_object(PyExc_AttributeError,
-                     error_message(response, concat(text::SET_FAILED, name)));
+                     error_message(response, new_str(zm::format(texts::SET_FAILED, text_of(name)))));
 }
 
 py::object cw_call(py::handle self, const py::args &args, const py::kwargs &kwargs) {
     check_live(self);
     const Names &s = state().s;
     py::object type_name = own(self, s.internal_typeName);
-    if (!same_text(type_name, py::str(text::FUNCTION_TYPE).ptr()))
-        raise(PyExc_TypeError, text::NOT_FUNCTION);
+    if (!same_text(type_name, py::str(texts::FUNCTION_TYPE).ptr()))
+        raise(PyExc_TypeError, texts::NOT_FUNCTION);
     py::list records;
     for (py::handle arg : args) {
         py::dict record;
@@ -259,7 +251,7 @@ py::object cw_call(py::handle self, const py::args &args, const py::kwargs &kwar
     req[s.caller] = own(self, s.internal_id);
     py::object response = send(req);
     if (!truthy(response_get(response, s.ok)))
-        raise_object(PyExc_RuntimeError, error_message(response, py::str(text::CALL_FAILED)));
+        raise_object(PyExc_RuntimeError, error_message(response, py::str(texts::CALL_FAILED)));
     return call_from_wire(response_get(response, s.result));
 }
 
@@ -306,7 +298,8 @@ py::str repr_object(py::handle self) {
     const Names &s = state().s;
     py::object type_name = check(PyObject_GetAttr(self.ptr(), s.internal_typeName));
     py::object id = check(PyObject_GetAttr(self.ptr(), s.internal_id));
-    return check(PyUnicode_FromFormat(text::OBJECT_REPR, type_name.ptr(), id.ptr()));
+    const std::string type_text = text_of(type_name);
+    return new_str(zm::format(texts::OBJECT_REPR, type_text, text_of(id)));
 }
 
 py::str repr_array(py::handle self) {
@@ -314,13 +307,14 @@ py::str repr_array(py::handle self) {
     const Py_ssize_t n = PyObject_Length(self.ptr());
     if (n < 0)
         throw py::error_already_set();
-    return check(PyUnicode_FromFormat(text::ARRAY_REPR, id.ptr(), n));
+    return new_str(zm::format(texts::ARRAY_REPR, text_of(id), n));
 }
 
 py::str repr_dict(py::handle self) {
     py::object id = check(PyObject_GetAttr(self.ptr(), state().s.internal_id));
     py::object keys = check(PySequence_List(self.attr("keys")().ptr()));
-    return check(PyUnicode_FromFormat(text::DICT_REPR, id.ptr(), keys.ptr()));
+    const std::string id_text = text_of(id);
+    return new_str(zm::format(texts::DICT_REPR, id_text, text_of(keys)));
 }
 
 py::object dict_getattr(py::handle self, py::handle name) {
@@ -339,9 +333,9 @@ void dict_setattr(py::handle self, py::handle name, py::handle value) {
     if (present < 0)
         throw py::error_already_set();
     if (!present)
-        raise(PyExc_AttributeError, text::DICT_SETATTR);
+        raise(PyExc_AttributeError, texts::DICT_SETATTR);
     if (PyObject_SetItem(self.ptr(), name.ptr(), value.ptr()) < 0)
         throw py::error_already_set();
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::proxies

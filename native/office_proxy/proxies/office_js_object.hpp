@@ -7,7 +7,7 @@
 
 #include "common/python.hpp"
 
-namespace office_proxy {
+namespace zm::office_proxy::proxies {
 
 /// OfficeJsObject.__init__.
 void init_object(py::handle self, py::handle object_id, py::handle type_name);
@@ -52,4 +52,4 @@ template <class F> auto trimmed(F &&body) -> decltype(body()) {
     throw py::error_already_set();
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::proxies

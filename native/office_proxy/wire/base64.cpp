@@ -1,6 +1,6 @@
-#include "wire/base64.hpp"
+#include "office_proxy/wire/base64.hpp"
 
-namespace office_proxy {
+namespace zm::office_proxy::wire {
 
 namespace {
 constexpr char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -27,4 +27,4 @@ void base64_encode(const unsigned char *data, std::size_t size, char *out) {
     *out++ = '=';
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::wire

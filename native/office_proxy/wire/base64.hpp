@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace office_proxy {
+namespace zm::office_proxy::wire {
 
 /// Length of the Base64 text for `size` bytes.
 constexpr std::size_t base64_length(std::size_t size) { return (size + 2) / 3 * 4; }
@@ -12,4 +12,4 @@ constexpr std::size_t base64_length(std::size_t size) { return (size + 2) / 3 * 
 /// Writes the Base64 text of `data[0..size)` into `out`, which holds base64_length(size) chars.
 void base64_encode(const unsigned char *data, std::size_t size, char *out);
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::wire

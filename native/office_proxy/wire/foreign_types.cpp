@@ -1,4 +1,4 @@
-#include "wire/foreign_types.hpp"
+#include "office_proxy/wire/foreign_types.hpp"
 
 #include <cmath>
 #include <initializer_list>
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace office_proxy {
+namespace zm::office_proxy::wire {
 
 namespace {
 
@@ -119,4 +119,4 @@ bool is_missing_scalar(py::handle value) {
     return false;
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::wire

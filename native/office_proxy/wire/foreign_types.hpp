@@ -7,7 +7,7 @@
 
 #include "common/python.hpp"
 
-namespace office_proxy {
+namespace zm::office_proxy::wire {
 
 struct NumpyTypes {
     PyObject *module = nullptr;
@@ -35,4 +35,4 @@ py::object numpy_datetime_text(const NumpyTypes &np, py::handle value);
 /// (float16/float32/longdouble) and a NaT numpy.timedelta64 are missing. Never raises.
 bool is_missing_scalar(py::handle value);
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::wire

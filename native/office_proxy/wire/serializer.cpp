@@ -1,29 +1,29 @@
-#include "wire/serializer.hpp"
+#include "office_proxy/wire/serializer.hpp"
 
 #include "common/args.hpp"
-#include "core/module_state.hpp"
-#include "proxies/office_js_object.hpp"
-#include "texts.hpp"
-#include "wire/base64.hpp"
-#include "wire/foreign_types.hpp"
+#include "common/text_format.hpp"
+#include "office_proxy/core/c_api.hpp"
+#include "office_proxy/core/module_state.hpp"
+#include "office_proxy/proxies/office_js_object.hpp"
+#include "office_proxy/texts.hpp"
+#include "office_proxy/wire/base64.hpp"
+#include "office_proxy/wire/foreign_types.hpp"
 
 #include <datetime.h>
 
 #include <utility>
 #include <vector>
 
-namespace office_proxy {
+namespace zm::office_proxy::wire {
 
 namespace {
 
-/// A new reference from the C API, or the pending Python error thrown.
-inline py::object check(PyObject *result) {
-    if (result == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
-
-inline py::object borrow(PyObject *o) { return py::reinterpret_borrow<py::object>(o); }
+using core::borrow;
+using core::check;
+using core::module_global;
+using core::Names;
+using core::state;
+using core::truthy;
 
 void ensure_datetime_api() {
     if (PyDateTimeAPI == nullptr) {
@@ -38,7 +38,7 @@ void ensure_datetime_api() {
 class RecursionGuard {
 public:
     RecursionGuard() {
-        if (Py_EnterRecursiveCall(text::RECURSION_WHERE))
+        if (Py_EnterRecursiveCall(texts::RECURSION_WHERE))
             throw py::error_already_set();
     }
     ~RecursionGuard() { Py_LeaveRecursiveCall(); }
@@ -100,9 +100,8 @@ py::object serializer_function(PyObject *name) {
 std::pair<py::object, py::object> unpack_pair(py::handle item) {
     py::object tuple = check(PySequence_Tuple(item.ptr()));
     if (PyTuple_GET_SIZE(tuple.ptr()) != 2) {
-        PyErr_Format(PyExc_ValueError, text::NOT_A_PAIR,
-                     PyTuple_GET_SIZE(tuple.ptr()));
-        throw py::error_already_set();
+        core::raise_text(PyExc_ValueError,
+                         zm::format(texts::NOT_A_PAIR, PyTuple_GET_SIZE(tuple.ptr())));
     }
     return {borrow(PyTuple_GET_ITEM(tuple.ptr(), 0)), borrow(PyTuple_GET_ITEM(tuple.ptr(), 1))};
 }
@@ -163,10 +162,7 @@ private:
                    PyObject_TypeCheck(v, reinterpret_cast<PyTypeObject *>(np->*type));
         };
         if (is_np(&NumpyTypes::bool_)) {
-            const int truth = PyObject_IsTrue(v);
-            if (truth < 0)
-                throw py::error_already_set();
-            return plain(s.Bool, truth ? Py_True : Py_False);
+            return plain(s.Bool, truthy(value) ? Py_True : Py_False);
         }
         if (PyLong_Check(v))
             return plain(s.Int, check(PyNumber_Long(v)).ptr());
@@ -221,10 +217,7 @@ private:
         py::object moment = borrow(value.ptr());
         if (PyDateTime_Check(value.ptr())) {
             py::object tz = check(PyObject_GetAttr(value.ptr(), state().s.tzinfo));
-            const int aware = PyObject_IsTrue(tz.ptr());
-            if (aware < 0)
-                throw py::error_already_set();
-            if (aware)
+            if (truthy(tz))
                 moment = check(PyObject_CallMethodOneArg(value.ptr(), state().s.astimezone,
                                                          PyDateTime_TimeZone_UTC));
         }
@@ -288,10 +281,8 @@ private:
                 py::object key = borrow(k), held = borrow(item);
                 if (PyDict_SetItem(out.ptr(), key.ptr(), element(held).ptr()) < 0)
                     throw py::error_already_set();
-                if (PyDict_GET_SIZE(v) != size) {
-                    PyErr_SetString(PyExc_RuntimeError, text::DICT_CHANGED);
-                    throw py::error_already_set();
-                }
+                if (PyDict_GET_SIZE(v) != size)
+                    core::raise(PyExc_RuntimeError, texts::DICT_CHANGED);
             }
         } else {
             py::object items = check(PyObject_CallMethodNoArgs(v, state().s.items));
@@ -402,12 +393,8 @@ public:
         switch (classify(type.ptr())) {
         case Tag::Null:
             return py::none();
-        case Tag::Bool: {
-            const int truth = PyObject_IsTrue(value.ptr());
-            if (truth < 0)
-                throw py::error_already_set();
-            return py::bool_(truth != 0);
-        }
+        case Tag::Bool:
+            return py::bool_(truthy(value));
         case Tag::Int:
             return PyLong_CheckExact(value.ptr()) ? value : check(PyNumber_Long(value.ptr()));
         case Tag::Float:
@@ -416,12 +403,8 @@ public:
             return PyUnicode_CheckExact(value.ptr()) ? value : check(PyObject_Str(value.ptr()));
         case Tag::Date:
             return date(value);
-        case Tag::Bytes: {
-            const int truth = PyObject_IsTrue(value.ptr());
-            if (truth < 0)
-                throw py::error_already_set();
-            return b64decode_function()(truth ? value : py::str(""));
-        }
+        case Tag::Bytes:
+            return b64decode_function()(truthy(value) ? value : py::str(""));
         case Tag::Array:
             return array(get(w, s.id), value);
         case Tag::Dict:
@@ -429,11 +412,7 @@ public:
         case Tag::Other:
             break;
         }
-        py::object spec = get(w, s.isSpec);
-        const int special = PyObject_IsTrue(spec.ptr());
-        if (special < 0)
-            throw py::error_already_set();
-        if (special) {
+        if (truthy(get(w, s.isSpec))) {
             py::object id = check(PyNumber_Long(value.ptr()));
             py::object cls = module_global(s.OfficeJsObject);
             return check(PyObject_CallFunctionObjArgs(cls.ptr(), id.ptr(), type.ptr(), nullptr));
@@ -503,19 +482,12 @@ private:
         return value;
     }
 
-    static bool truthy(const py::object &value) {
-        const int truth = PyObject_IsTrue(value.ptr());
-        if (truth < 0)
-            throw py::error_already_set();
-        return truth != 0;
-    }
-
     py::object array(const py::object &id, const py::object &payload) {
         RecursionGuard guard;
         const Names &s = state().s;
         py::object cls = module_global(s.OfficeJsArray);
         const bool ours = cls.ptr() == state().array_cls;
-        py::object out = ours ? new_container_proxy(cls, id, false)
+        py::object out = ours ? proxies::new_container_proxy(cls, id, false)
                               : check(PyObject_CallOneArg(cls.ptr(), id.ptr()));
         const bool direct =
             ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
@@ -555,7 +527,7 @@ private:
         const Names &s = state().s;
         py::object cls = module_global(s.OfficeJsDict);
         const bool ours = cls.ptr() == state().dict_cls;
-        py::object out = ours ? new_container_proxy(cls, id, true)
+        py::object out = ours ? proxies::new_container_proxy(cls, id, true)
                               : check(PyObject_CallOneArg(cls.ptr(), id.ptr()));
         const bool direct =
             ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
@@ -570,10 +542,8 @@ private:
                     py::object key = borrow(k), held = borrow(x);
                     if (PyDict_SetItem(entries.ptr(), key.ptr(), element(held).ptr()) < 0)
                         throw py::error_already_set();
-                    if (PyDict_GET_SIZE(p) != size) {
-                        PyErr_SetString(PyExc_RuntimeError, text::DICT_CHANGED);
-                        throw py::error_already_set();
-                    }
+                    if (PyDict_GET_SIZE(p) != size)
+                        core::raise(PyExc_RuntimeError, texts::DICT_CHANGED);
                 }
             } else {
                 py::object pairs = check(PyObject_CallMethodNoArgs(p, s.items));
@@ -624,4 +594,4 @@ py::object call_from_wire(py::handle wire) {
     return check(PyObject_CallOneArg(fn.ptr(), wire.ptr()));
 }
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::wire

@@ -9,7 +9,7 @@
 
 #include "common/python.hpp"
 
-namespace office_proxy {
+namespace zm::office_proxy::wire {
 
 /// Serializer.to_wire(value).
 py::object to_wire(py::handle value);
@@ -23,4 +23,4 @@ py::object call_to_wire(py::handle value);
 /// What `Serializer.from_wire(wire)` gives right now.
 py::object call_from_wire(py::handle wire);
 
-} // namespace office_proxy
+} // namespace zm::office_proxy::wire
