@@ -2,9 +2,12 @@
 #include "requirement_solver/model/package_spec.hpp"
 #include "requirement_solver/model/resolution.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver {
 
 void bind_models(py::module_ &m) {
+    using model::PackageSpec;
+    using model::ResolutionResult;
+    using model::ResolvedPackage;
     py::class_<PackageSpec>(m, "PackageSpec",
                             "One requested package: name, exact version, extras, and whether the "
                             "version comes from the current distribution.")
@@ -71,4 +74,4 @@ void bind_models(py::module_ &m) {
     result.attr("__hash__") = py::none();
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver

@@ -3,13 +3,16 @@
 #include "requirement_solver/bindings.hpp"
 #include "requirement_solver/model/package_spec.hpp"
 #include "requirement_solver/resolve/requirement_solver.hpp"
+#include "common/text_format.hpp"
 #include "requirement_solver/texts.hpp"
 
 #include <string>
 
-namespace requirement_solver {
+namespace zm::requirement_solver {
 
 namespace {
+
+using namespace resolve;
 
 /// Binds SpecifierSet, InvalidSpecifier, Version, InvalidVersion (None each when the packaging
 /// library cannot be imported) and PACKAGING_AVAILABLE.
@@ -72,10 +75,10 @@ void bind_solver(py::module_ &m) {
             if (!specs)
                 throw py::error_already_set();
             for (std::size_t i = 0; i < specs.size(); ++i) {
-                const std::string what = "package_specs[" + std::to_string(i) + "]";
-                as_package_spec(specs[i], what.c_str());
+                const std::string what = zm::format(texts::PACKAGE_SPECS_ITEM, i);
+                model::as_package_spec(specs[i], what.c_str());
             }
-            return resolve(std::move(self), std::move(specs));
+            return resolve::resolve(std::move(self), std::move(specs));
         },
         py::arg("package_specs"),
         "Resolves the requested packages into an ordered ResolutionResult (direct requests "
@@ -143,4 +146,4 @@ void bind_solver(py::module_ &m) {
     remember_own_method(Method::GetAllVersions, ns["_get_all_versions"]);
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver

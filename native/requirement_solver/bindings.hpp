@@ -3,7 +3,7 @@
 
 #include "common/python.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver {
 
 /// PackageSpec, ResolvedPackage, ResolutionResult.
 void bind_models(py::module_ &m);
@@ -11,4 +11,4 @@ void bind_models(py::module_ &m);
 /// The packaging names, PACKAGING_AVAILABLE, logger, PackageIndexClient, RequirementSolver.
 void bind_solver(py::module_ &m);
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver

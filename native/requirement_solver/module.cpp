@@ -1,9 +1,10 @@
 #include "common/coroutine.hpp"
 #include "requirement_solver/bindings.hpp"
+#include "requirement_solver/texts.hpp"
 
 PYBIND11_MODULE(requirement_solver, m) {
-    m.doc() = "Breadth-first package dependency resolution with first-come-first-served conflict handling.";
+    m.doc() = zm::requirement_solver::texts::MODULE_DOC;
     zm::init_common(m);
-    requirement_solver::bind_models(m);
-    requirement_solver::bind_solver(m);
+    zm::requirement_solver::bind_models(m);
+    zm::requirement_solver::bind_solver(m);
 }

@@ -53,6 +53,18 @@ class TestPackageSpec:
         assert repr(PackageSpec("a", "1", ["x"])) == (
             "PackageSpec(name='a', version='1', extras=['x'], from_dist=False)")
 
+    def test_reprs_keep_every_character(self):
+        class Odd:
+            def __repr__(self):
+                return "\udc80é"  # a lone surrogate survives the repr's template
+
+        spec = PackageSpec("ünï\udc80", "1", [], True)
+        assert repr(spec) == "PackageSpec(name='ünï\\udc80', version='1', extras=[], from_dist=True)"
+        assert repr(ResolutionResult(True, errors=[Odd()])) == (
+            "ResolutionResult(success=True, packages=[], conflicts=[], errors=[\udc80é])")
+        assert repr(ResolvedPackage(spec, "/tmp/é", True, {Odd()})) == (
+            f"ResolvedPackage(spec={spec!r}, path='/tmp/é', is_direct=True, source={{\udc80é}})")
+
     @pytest.mark.parametrize(
         "kwargs, argument",
         [

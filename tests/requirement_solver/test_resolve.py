@@ -173,9 +173,12 @@ class TestFailures:
             ([{"name": "b", "version_spec": "", "markers": 5}],
              "dependency entry [0] has a 'markers' of type int, expected str"),
             ({"name": "b"}, "the index returned dependencies of type dict, expected a list"),
+            # Type names are cut to 100 bytes; a character cut in two shows as U+FFFD.
+            ([type("a" * 99 + "é", (), {})()],
+             "dependency entry [0] is a " + "a" * 99 + "\ufffd, expected a dict"),
         ],
         ids=["no-name", "no-spec", "float-spec", "none-name", "not-a-dict", "extras-str",
-             "extras-item", "markers-int", "not-a-list"],
+             "extras-item", "markers-int", "not-a-list", "long-type-name"],
     )
     def test_malformed_dependency_maps_end_in_errors(self, deps, error, logs):
         index = IndexStub({"a": {"1": deps}, "b": {"1": []}, "z": {"1": []}})

@@ -1,10 +1,13 @@
 #include "requirement_solver/model/package_spec.hpp"
 
 #include "common/args.hpp"
+#include "common/text_format.hpp"
+#include "requirement_solver/model/python_values.hpp"
+#include "requirement_solver/texts.hpp"
 
 #include <string>
 
-namespace requirement_solver {
+namespace zm::requirement_solver::model {
 
 namespace {
 
@@ -14,24 +17,10 @@ void check_extras(py::handle extras) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         py::handle item = PyList_GET_ITEM(extras.ptr(), i);
         if (!PyUnicode_Check(item.ptr())) {
-            const std::string what = "extras[" + std::to_string(i) + "]";
+            const std::string what = zm::format(texts::EXTRAS_ITEM, i);
             zm::raise_argument_type(what.c_str(), "str", item);
         }
     }
-}
-
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
-}
-
-bool rich_equal(py::handle a, py::handle b) {
-    const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-    if (r < 0)
-        throw py::error_already_set();
-    return r == 1;
 }
 
 } // namespace
@@ -101,21 +90,15 @@ Py_hash_t PackageSpec::hash() const {
 }
 
 py::dict PackageSpec::to_dict() const {
-    py::dict d;
-    d["name"] = name;
-    d["version"] = version;
-    d["extras"] = extras;
-    d["from_dist"] = py::bool_(from_dist);
-    return d;
+    using namespace pybind11::literals;
+    return py::dict("name"_a = name, "version"_a = version, "extras"_a = extras,
+                    "from_dist"_a = py::bool_(from_dist));
 }
 
 py::str PackageSpec::repr() const {
-    PyObject *r = PyUnicode_FromFormat("PackageSpec(name=%R, version=%R, extras=%R, from_dist=%s)",
-                                       name.ptr(), version.ptr(), extras.ptr(),
-                                       from_dist ? "True" : "False");
-    if (r == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(r);
+    const std::string name_text = repr_text(name), version_text = repr_text(version);
+    return new_str(zm::format(texts::PACKAGE_SPEC_REPR, name_text, version_text,
+                              repr_text(extras), from_dist ? "True" : "False"));
 }
 
 py::str PackageSpec::extras_key() const {
@@ -134,13 +117,13 @@ PackageSpec &as_package_spec(py::handle value, const char *what) {
 
 py::object new_package_spec(PackageSpec spec) { return py::cast(std::move(spec)); }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::model
 
-namespace requirement_solver {
+namespace zm::requirement_solver::model {
 
 PyTypeObject *package_spec_type() {
     static PyTypeObject *type = reinterpret_cast<PyTypeObject *>(py::type::of<PackageSpec>().ptr());
     return type;
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::model

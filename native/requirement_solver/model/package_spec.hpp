@@ -4,7 +4,7 @@
 
 #include "common/python.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver::model {
 
 struct PackageSpec {
     py::object name;    ///< str, as the caller wrote it
@@ -45,4 +45,4 @@ py::object lower(py::handle text);
 /// A sorted copy of a list.
 py::list sorted_copy(py::handle list);
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::model

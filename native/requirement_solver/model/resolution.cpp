@@ -1,18 +1,16 @@
 #include "requirement_solver/model/resolution.hpp"
 
 #include "common/args.hpp"
+#include "common/text_format.hpp"
 #include "requirement_solver/model/package_spec.hpp"
+#include "requirement_solver/model/python_values.hpp"
+#include "requirement_solver/texts.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver::model {
 
 namespace {
 
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
-}
+using namespace pybind11::literals;
 
 py::object list_or_new(py::object value, const char *name) {
     if (value.is_none())
@@ -21,11 +19,11 @@ py::object list_or_new(py::object value, const char *name) {
     return value;
 }
 
-py::str format(const char *fmt, PyObject *a, PyObject *b, PyObject *c, PyObject *d) {
-    PyObject *r = PyUnicode_FromFormat(fmt, a, b, c, d);
-    if (r == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(r);
+/// `tmpl` filled with the reprs of `a`, `b`, `c` and `d`, in that order.
+py::str repr_of(zm::Template<std::string, std::string, std::string, std::string> tmpl,
+                py::handle a, py::handle b, py::handle c, py::handle d) {
+    const std::string ra = repr_text(a), rb = repr_text(b), rc = repr_text(c);
+    return new_str(zm::format(tmpl, ra, rb, rc, repr_text(d)));
 }
 
 } // namespace
@@ -42,18 +40,14 @@ ResolvedPackage ResolvedPackage::make(py::object spec, py::object path, py::obje
 }
 
 py::dict ResolvedPackage::to_dict() const {
-    py::dict d;
-    d["spec"] = spec.attr("to_dict")();
-    d["path"] = path;
-    d["is_direct"] = py::bool_(is_direct);
-    d["from_dist"] = spec.attr("from_dist");
-    return d;
+    py::object spec_dict = spec.attr("to_dict")();
+    return py::dict("spec"_a = spec_dict, "path"_a = path, "is_direct"_a = py::bool_(is_direct),
+                    "from_dist"_a = spec.attr("from_dist"));
 }
 
 py::str ResolvedPackage::repr() const {
     py::object direct = py::bool_(is_direct);
-    return format("ResolvedPackage(spec=%R, path=%R, is_direct=%R, source=%R)", spec.ptr(),
-                  path.ptr(), direct.ptr(), source.ptr());
+    return repr_of(texts::RESOLVED_PACKAGE_REPR, spec, path, direct, source);
 }
 
 ResolutionResult ResolutionResult::make(py::object success, py::object packages,
@@ -67,32 +61,21 @@ bool ResolutionResult::equals(py::handle other) const {
     if (!py::isinstance<ResolutionResult>(other))
         return false;
     const auto &o = other.cast<const ResolutionResult &>();
-    auto same = [](py::handle a, py::handle b) {
-        const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-        if (r < 0)
-            throw py::error_already_set();
-        return r == 1;
-    };
-    return success == o.success && same(packages, o.packages) && same(conflicts, o.conflicts) &&
-           same(errors, o.errors);
+    return success == o.success && rich_equal(packages, o.packages) &&
+           rich_equal(conflicts, o.conflicts) && rich_equal(errors, o.errors);
 }
 
 py::dict ResolutionResult::to_dict() const {
     py::list package_dicts;
     for (py::handle package : packages)
         package_dicts.append(package.attr("to_dict")());
-    py::dict d;
-    d["success"] = py::bool_(success);
-    d["packages"] = package_dicts;
-    d["conflicts"] = conflicts;
-    d["errors"] = errors;
-    return d;
+    return py::dict("success"_a = py::bool_(success), "packages"_a = package_dicts,
+                    "conflicts"_a = conflicts, "errors"_a = errors);
 }
 
 py::str ResolutionResult::repr() const {
     py::object ok = py::bool_(success);
-    return format("ResolutionResult(success=%R, packages=%R, conflicts=%R, errors=%R)", ok.ptr(),
-                  packages.ptr(), conflicts.ptr(), errors.ptr());
+    return repr_of(texts::RESOLUTION_RESULT_REPR, ok, packages, conflicts, errors);
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::model

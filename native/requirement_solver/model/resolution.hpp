@@ -3,7 +3,7 @@
 
 #include "common/python.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver::model {
 
 struct ResolvedPackage {
     py::object spec;   ///< PackageSpec
@@ -34,4 +34,4 @@ struct ResolutionResult {
     py::str repr() const;
 };
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::model

@@ -1,6 +1,6 @@
 #include "requirement_solver/resolve/name_rules.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 namespace {
 
@@ -119,4 +119,4 @@ std::optional<Span> exact_pin(std::u32string_view spec) noexcept {
     return Span{begin, i};
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve

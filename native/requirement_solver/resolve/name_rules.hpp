@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 /// True for the code points `str.isspace()` and `re`'s `\s` accept.
 bool is_py_space(char32_t c) noexcept;
@@ -40,4 +40,4 @@ std::vector<Span> marker_extras(std::u32string_view markers);
 /// The version captured by `^\s*==\s*([0-9][0-9a-zA-Z._-]*)` matched at the start of `spec`.
 std::optional<Span> exact_pin(std::u32string_view spec) noexcept;
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve

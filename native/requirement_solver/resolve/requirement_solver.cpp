@@ -2,7 +2,9 @@
 
 #include "common/error_record.hpp"
 #include "common/logging.hpp"
+#include "common/text_format.hpp"
 #include "requirement_solver/model/package_spec.hpp"
+#include "requirement_solver/model/python_values.hpp"
 #include "requirement_solver/model/resolution.hpp"
 #include "requirement_solver/resolve/name_rules.hpp"
 #include "requirement_solver/resolve/resolve_book.hpp"
@@ -12,14 +14,24 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 namespace {
 
 using Level = zm::Logger::Level;
+using model::new_package_spec;
+using model::new_str;
+using model::package_spec_type;
+using model::PackageSpec;
+using model::ResolutionResult;
+using model::ResolvedPackage;
+using model::str_text;
+using model::truth;
+using model::type_name;
 
 const zm::Logger &logger() {
     static const zm::Logger &log = zm::module_logger(texts::MODULE_NAME);
@@ -70,51 +82,33 @@ bool enabled(Level level) {
     return on;
 }
 
-/// Logs `fmt` (PyUnicode_FromFormat) at `level`, building the text only when it is enabled.
-template <class... Args> void logf(Level level, const char *fmt, Args... args) {
-    const zm::Logger &log = logger();
+/// What fills a hole of a log line: str() of an object, a count as it is.
+std::string hole(py::handle obj) { return str_text(obj); }
+Py_ssize_t hole(Py_ssize_t count) { return count; }
+template <class T> using Hole = decltype(hole(std::declval<const T &>()));
+
+/// Logs `tmpl` filled with `args` at `level`, building the text only when it is enabled.
+template <class... Args>
+void logf(Level level, zm::Template<Hole<Args>...> tmpl, const Args &...args) {
     if (!enabled(level))
         return;
-    PyObject *text = PyUnicode_FromFormat(fmt, args...);
-    if (text == nullptr)
-        throw py::error_already_set();
-    log.log(level, py::reinterpret_steal<py::object>(text));
+    logger().log(level, new_str(zm::format(tmpl, hole(args)...)));
 }
 
-[[noreturn]] void raise_format(PyObject *type, const char *fmt, auto... args) {
-    PyErr_Format(type, fmt, args...);
+/// Raises `type` with `text`.
+[[noreturn]] void raise_text(PyObject *type, std::string_view text) {
+    PyErr_SetObject(type, new_str(text).ptr());
     throw py::error_already_set();
-}
-
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
 }
 
 RequirementSolver &solver(const py::object &self) { return self.cast<RequirementSolver &>(); }
 
-/// UTF-8 bytes of a str, lone surrogates included, so distinct texts give distinct keys.
-std::string key_text(py::handle text) {
-    Py_ssize_t size = 0;
-    if (const char *data = PyUnicode_AsUTF8AndSize(text.ptr(), &size))
-        return std::string(data, static_cast<std::size_t>(size));
-    PyErr_Clear();
-    PyObject *bytes = PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass");
-    if (bytes == nullptr)
-        throw py::error_already_set();
-    std::string out(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
-    Py_DECREF(bytes);
-    return out;
-}
-
 std::string normalized_key(py::handle name) {
-    std::string text = key_text(name);
+    std::string text = model::utf8_exact(name);
     if (is_ascii(text))
         ascii_lower(text);
     else
-        text = key_text(lower(name));
+        text = model::utf8_exact(model::lower(name));
     return collapse_separators(text);
 }
 
@@ -189,18 +183,17 @@ py::object field(py::handle dep, py::handle key) {
 
 /// A text field of dependency entry `i` (None counts as missing when `optional`).
 py::object text_field(py::handle dep, Py_ssize_t i, py::handle key, bool optional) {
-    const char *key_text = PyUnicode_AsUTF8(key.ptr());
     py::object value = field(dep, key);
     if (optional && value && value.is_none())
         value = py::object();
     if (!value) {
         if (optional)
             return py::str("");
-        raise_format(PyExc_ValueError, texts::DEP_MISSING_KEY, i, key_text);
+        raise_text(PyExc_ValueError, zm::format(texts::DEP_MISSING_KEY, i, str_text(key)));
     }
     if (!PyUnicode_Check(value.ptr()))
-        raise_format(PyExc_TypeError, texts::DEP_WRONG_TYPE, i, key_text,
-                     Py_TYPE(value.ptr())->tp_name, "str");
+        raise_text(PyExc_TypeError,
+                   zm::format(texts::DEP_WRONG_TYPE, i, str_text(key), type_name(value), "str"));
     return value;
 }
 
@@ -210,14 +203,14 @@ py::list extras_field(py::handle dep, Py_ssize_t i) {
     if (!value || value.is_none())
         return py::list();
     if (!PyList_Check(value.ptr()))
-        raise_format(PyExc_TypeError, texts::DEP_WRONG_TYPE, i, "extras",
-                     Py_TYPE(value.ptr())->tp_name, "list");
+        raise_text(PyExc_TypeError,
+                   zm::format(texts::DEP_WRONG_TYPE, i, "extras", type_name(value), "list"));
     py::list copy = py::reinterpret_steal<py::list>(PySequence_List(value.ptr()));
     if (!copy)
         throw py::error_already_set();
     for (py::handle extra : copy)
         if (!PyUnicode_Check(extra.ptr()))
-            raise_format(PyExc_TypeError, texts::DEP_EXTRA_NOT_TEXT, i, Py_TYPE(extra.ptr())->tp_name);
+            raise_text(PyExc_TypeError, zm::format(texts::DEP_EXTRA_NOT_TEXT, i, type_name(extra)));
     return copy;
 }
 
@@ -262,12 +255,7 @@ void remember_own_method(Method method, py::handle function) {
 }
 
 py::str normalize_name(py::handle name) {
-    const std::string key = normalized_key(name);
-    PyObject *s = PyUnicode_DecodeUTF8(key.data(), static_cast<Py_ssize_t>(key.size()),
-                                       "surrogatepass");
-    if (s == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(s);
+    return new_str(normalized_key(name));
 }
 
 zm::Coro get_all_versions(py::object self, py::object package_name) {
@@ -288,7 +276,7 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
     py::object dist_version =
         client.attr(names().check_specifier_in_dist)(package_name, version_spec, extras);
     if (truth(dist_version)) {
-        logf(Level::INFO, texts::SATISFIED_BY_DIST, package_name.ptr(), dist_version.ptr());
+        logf(Level::INFO, texts::SATISFIED_BY_DIST, package_name, dist_version);
         co_return pair(dist_version, true);
     }
     const std::u32string spec_text = code_points(version_spec);
@@ -301,15 +289,14 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
             logger().log(Level::WARNING, py::str(texts::NO_PACKAGING));
         if (const auto pin = exact_pin(spec_text))
             co_return pair(substring(version_spec, *pin), false);
-        logf(Level::DEBUG, texts::NON_EXACT, version_spec.ptr(), package_name.ptr());
+        logf(Level::DEBUG, texts::NON_EXACT, version_spec, package_name);
         co_return pair(co_await latest_version_awaitable(self, package_name), false);
     }
 
     py::object error;
     py::object specifier_set = matcher->specifier_set(packaging, version_spec, error);
     if (!specifier_set) {
-        logf(Level::WARNING, texts::INVALID_SPECIFIER, version_spec.ptr(), package_name.ptr(),
-             error.ptr());
+        logf(Level::WARNING, texts::INVALID_SPECIFIER, version_spec, package_name, error);
         co_return pair(co_await latest_version_awaitable(self, package_name), false);
     }
 
@@ -350,7 +337,7 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
         matcher->remember_best(version_spec, snapshot, best_text);
     }
     if (best_text.is_none()) {
-        logf(Level::WARNING, texts::NO_MATCH, package_name.ptr(), version_spec.ptr());
+        logf(Level::WARNING, texts::NO_MATCH, package_name, version_spec);
         co_return pair(py::none(), false);
     }
     co_return pair(best_text, false);
@@ -360,7 +347,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
                                   py::object extras, bool from_dist,
                                   std::shared_ptr<VersionMatcher> matcher) {
     if (from_dist) {
-        logf(Level::DEBUG, texts::SKIPPING, package_name.ptr());
+        logf(Level::DEBUG, texts::SKIPPING, package_name);
         co_return py::list();
     }
     py::object client = solver(self).client;
@@ -368,7 +355,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
     if (!truth(deps_data))
         co_return py::list();
     if (!PyList_Check(deps_data.ptr()) && !PyTuple_Check(deps_data.ptr()))
-        raise_format(PyExc_TypeError, texts::DEPS_NOT_A_LIST, Py_TYPE(deps_data.ptr())->tp_name);
+        raise_text(PyExc_TypeError, zm::format(texts::DEPS_NOT_A_LIST, type_name(deps_data)));
     // A snapshot: the client owns the list and may change it while we await.
     py::tuple deps = py::reinterpret_steal<py::tuple>(PySequence_Tuple(deps_data.ptr()));
     if (!deps)
@@ -380,7 +367,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
     for (Py_ssize_t i = 0; i < count; ++i) {
         py::object dep = py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(deps.ptr(), i));
         if (!PyDict_Check(dep.ptr()))
-            raise_format(PyExc_TypeError, texts::DEP_NOT_A_MAP, i, Py_TYPE(dep.ptr())->tp_name);
+            raise_text(PyExc_TypeError, zm::format(texts::DEP_NOT_A_MAP, i, type_name(dep)));
         py::object markers = text_field(dep, i, names().markers, true);
         if (for_other_extra(markers, extras, requested_extras))
             continue;
@@ -396,18 +383,18 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
         py::tuple answer = py::reinterpret_steal<py::tuple>(PySequence_Tuple(best.ptr()));
         if (!answer || PyTuple_GET_SIZE(answer.ptr()) != 2) {
             PyErr_Clear();
-            raise_format(PyExc_TypeError, texts::NOT_A_PAIR, Py_TYPE(best.ptr())->tp_name);
+            raise_text(PyExc_TypeError, zm::format(texts::NOT_A_PAIR, type_name(best)));
         }
         py::object resolved_version = answer[0];
         if (truth(resolved_version)) {
             found.append(new_package_spec(
                 PackageSpec::make(name, resolved_version, dep_extras, answer[1])));
         } else {
-            logf(Level::DEBUG, texts::NO_VERSION_FOR, name.ptr(), version_spec.ptr());
+            logf(Level::DEBUG, texts::NO_VERSION_FOR, name, version_spec);
         }
     }
-    logf(Level::DEBUG, texts::FOUND_DEPENDENCIES, PyList_GET_SIZE(found.ptr()), package_name.ptr(),
-         version.ptr());
+    logf(Level::DEBUG, texts::FOUND_DEPENDENCIES, PyList_GET_SIZE(found.ptr()), package_name,
+         version);
     co_return found;
 }
 
@@ -437,7 +424,7 @@ zm::Coro resolve(py::object self, py::list specs) {
             from_dist = spec.from_dist;
         }
         std::string normalized = normalized_key(name);
-        if (!book.visit(normalized, key_text(version)))
+        if (!book.visit(normalized, model::utf8_exact(version)))
             continue;
 
         if (const auto position = book.find(normalized)) {
@@ -457,14 +444,12 @@ zm::Coro resolve(py::object self, py::list specs) {
             if (differs) {
                 py::object requester =
                     truth(item.requested_by) ? item.requested_by : py::str(texts::DIRECT);
-                py::dict conflict;
-                conflict[texts::KEY_PACKAGE] = name;
-                conflict[texts::KEY_EXISTING_VERSION] = existing_version;
-                conflict[texts::KEY_REQUESTED_VERSION] = version;
-                conflict[texts::KEY_REQUESTED_BY] = requester;
-                conflicts.append(conflict);
-                logf(Level::WARNING, texts::CONFLICT, name.ptr(), version.ptr(), requester.ptr(),
-                     existing_version.ptr(), existing_version.ptr());
+                conflicts.append(py::dict(py::arg(texts::KEY_PACKAGE) = name,
+                                          py::arg(texts::KEY_EXISTING_VERSION) = existing_version,
+                                          py::arg(texts::KEY_REQUESTED_VERSION) = version,
+                                          py::arg(texts::KEY_REQUESTED_BY) = requester));
+                logf(Level::WARNING, texts::CONFLICT, name, version, requester, existing_version,
+                     existing_version);
             }
             continue;
         }
@@ -494,7 +479,7 @@ zm::Coro resolve(py::object self, py::list specs) {
                                                          matcher);
             for (py::handle dep : deps) {
                 if (!PyObject_TypeCheck(dep.ptr(), package_spec_type()))
-                    raise_format(PyExc_TypeError, texts::NOT_A_SPEC, Py_TYPE(dep.ptr())->tp_name);
+                    raise_text(PyExc_TypeError, zm::format(texts::NOT_A_SPEC, type_name(dep)));
                 queue.push_back({py::reinterpret_borrow<py::object>(dep), false, name});
             }
         } catch (py::error_already_set &e) {
@@ -503,11 +488,9 @@ zm::Coro resolve(py::object self, py::list specs) {
             failure = py::reinterpret_borrow<py::object>(e.value());
         }
         if (failure) {
-            PyObject *text = PyUnicode_FromFormat(texts::FETCH_FAILED, name.ptr(), version.ptr(),
-                                                  zm::exception_text(failure).ptr());
-            if (text == nullptr)
-                throw py::error_already_set();
-            py::object message = py::reinterpret_steal<py::object>(text);
+            const std::string name_text = str_text(name), version_text = str_text(version);
+            py::object message = new_str(zm::format(texts::FETCH_FAILED, name_text, version_text,
+                                                    str_text(zm::exception_text(failure))));
             errors.append(message);
             if (enabled(Level::ERROR))
                 logger().log(Level::ERROR, message);
@@ -534,4 +517,4 @@ zm::Coro resolve(py::object self, py::list specs) {
     co_return py::cast(ResolutionResult{success, packages, conflicts, errors});
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 struct RequirementSolver {
     py::object settings_manager; ///< the host's settings object, opaque here
@@ -43,4 +43,4 @@ zm::Coro get_all_versions(py::object self, py::object package_name);
 /// `_normalize_name`: lower-cased, runs of '-', '_', '.' replaced by one '-'.
 py::str normalize_name(py::handle name);
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve

@@ -1,6 +1,6 @@
 #include "requirement_solver/resolve/resolve_book.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 bool ResolveBook::visit(std::string_view normalized_name, std::string_view version) {
     // The name's length leads the key, so no two pairs share one whatever bytes they hold.
@@ -23,4 +23,4 @@ std::size_t ResolveBook::add(std::string normalized_name) {
     return position;
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve

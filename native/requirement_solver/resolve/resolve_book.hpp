@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 class ResolveBook {
 public:
@@ -30,4 +30,4 @@ private:
     std::unordered_map<std::string, std::size_t> resolved_;
 };
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve

@@ -1,19 +1,15 @@
 #include "requirement_solver/resolve/version_matcher.hpp"
 
 #include "common/error_record.hpp"
+#include "requirement_solver/model/python_values.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 namespace {
 
-PyObject *g_globals = nullptr; // strong reference kept for the life of the process
+using model::truth;
 
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
-}
+PyObject *g_globals = nullptr; // strong reference kept for the life of the process
 
 /// Only exact str keys are remembered: a str subclass may define its own equality.
 bool cacheable(py::handle text) { return PyUnicode_CheckExact(text.ptr()); }
@@ -180,4 +176,4 @@ bool VersionMatcher::contains(py::handle spec, py::handle specifier_set, py::han
     return in == 1;
 }
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve

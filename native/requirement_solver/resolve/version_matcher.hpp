@@ -5,7 +5,7 @@
 
 #include "common/python.hpp"
 
-namespace requirement_solver {
+namespace zm::requirement_solver::resolve {
 
 /// The packaging names the module binds right now (tests may rebind them).
 struct Packaging {
@@ -55,4 +55,4 @@ void set_module_globals(py::dict globals);
 py::object module_global(py::handle name);
 py::object module_global(const char *name);
 
-} // namespace requirement_solver
+} // namespace zm::requirement_solver::resolve
