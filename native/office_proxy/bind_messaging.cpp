@@ -44,7 +44,8 @@ void bind_messaging(py::module_ &m) {
         "unregister_callable",
         [](py::object self, py::object id) { msg::unregister_callable(self, id); },
         py::arg("self"), py::arg("callable_id"), py::doc(texts::UNREGISTER_CALLABLE_DOC));
-    py::object cls = zm::make_class(texts::MODULE_NAME, "Messaging", py::tuple(), ns, texts::MESSAGING_DOC);
+    py::object cls =
+        zm::make_class(texts::MODULE_NAME, "Messaging", py::tuple(), ns, texts::MESSAGING_DOC);
     m.attr("Messaging") = cls;
     m.attr("messaging") = cls();
 }

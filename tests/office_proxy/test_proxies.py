@@ -94,7 +94,8 @@ class TestFailures:
 
     @pytest.mark.parametrize("operation,text", [
         (lambda op: getattr(op.Excel, "fé\udc80"), "GET failed for fé\udc80"),
-        (lambda op: op.Excel[slice("\ud800", None)], "GET ITEM failed for slice('\\ud800', None, None)"),
+        (lambda op: op.Excel[slice("\ud800", None)],
+         "GET ITEM failed for slice('\\ud800', None, None)"),
         (lambda op: setattr(op.Excel, "ñ\udfff", 1), "SET failed for ñ\udfff"),
     ], ids=["get", "getitem-slice", "set"])
     def test_default_texts_keep_every_character(self, op: Any, addin: Addin, operation: Any,
@@ -109,7 +110,8 @@ class TestFailures:
             addin.requests.append(req) or {"ok": True, "result": w("Int", 1)})
         assert op.Context[slice("é\ud800", 2)] == 1
         assert addin.requests[-1]["name"] == "é\ud800:2:"
-        assert repr(op.OfficeJsObject(3, "Täbelle\udc80")) == "<OfficeJsObject Täbelle\udc80 id=3>"
+        proxy = op.OfficeJsObject(3, "Täbelle\udc80")
+        assert repr(proxy) == "<OfficeJsObject Täbelle\udc80 id=3>"
 
     def test_add_in_message_wins(self, op: Any, addin: Addin) -> None:
         op.messaging.send_request_sync = lambda req, timeout=30.0: {

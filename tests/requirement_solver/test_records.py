@@ -59,7 +59,8 @@ class TestPackageSpec:
                 return "\udc80é"  # a lone surrogate survives the repr's template
 
         spec = PackageSpec("ünï\udc80", "1", [], True)
-        assert repr(spec) == "PackageSpec(name='ünï\\udc80', version='1', extras=[], from_dist=True)"
+        assert repr(spec) == (
+            "PackageSpec(name='ünï\\udc80', version='1', extras=[], from_dist=True)")
         assert repr(ResolutionResult(True, errors=[Odd()])) == (
             "ResolutionResult(success=True, packages=[], conflicts=[], errors=[\udc80é])")
         assert repr(ResolvedPackage(spec, "/tmp/é", True, {Odd()})) == (

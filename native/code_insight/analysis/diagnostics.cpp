@@ -4,6 +4,7 @@
 #include "code_insight/core/libraries.hpp"
 #include "code_insight/texts.hpp"
 #include "common/args.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 
 #include <algorithm>
@@ -87,9 +88,10 @@ py::dict CodeInsight::get_diagnostics(py::object code, py::object module_name) {
     Caught caught = guarded([&] {
         if (!PyUnicode_Check(code.ptr()))
             throw py::value_error(texts::CODE_MUST_BE_STRING);
-        py::str filename = truthy(module_name)
-                               ? new_str(zm::format(texts::MODULE_PATH, str_text(module_name)))
-                               : py::str(texts::EDITOR_PATH);
+        py::str filename =
+            truthy(module_name)
+                ? zm::exact_str(zm::format(texts::MODULE_PATH, str_text(module_name)))
+                : py::str(texts::EDITOR_PATH);
         bool syntax_ok = true;
         try {
             libs().ast_parse(code, py::arg("filename") = filename);

@@ -5,6 +5,7 @@
 #include "code_insight/core/libraries.hpp"
 #include "code_insight/texts.hpp"
 #include "common/args.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 
 namespace zm::code_insight::core {
@@ -17,7 +18,7 @@ using namespace pybind11::literals;
 /// a str, as joining it would raise).
 template <class... Pieces>
 py::str block(zm::Template<std::type_identity_t<Pieces>...> tmpl, const Pieces &...pieces) {
-    return new_str(zm::format(tmpl, pieces...));
+    return zm::exact_str(zm::format(tmpl, pieces...));
 }
 
 /// The markdown map of `text`, or None when the text is empty.

@@ -5,6 +5,7 @@
 #include "code_insight/core/text_scan.hpp"
 #include "code_insight/texts.hpp"
 #include "common/args.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 
 #include <climits>
@@ -41,24 +42,7 @@ std::string as_int_text(const py::handle &obj) {
 std::string str_text(const py::handle &text) {
     if (!PyUnicode_Check(text.ptr()))
         throw py::type_error(zm::format(texts::NOT_TEXT, Py_TYPE(text.ptr())->tp_name));
-    Py_ssize_t size = 0;
-    if (const char *data = PyUnicode_AsUTF8AndSize(text.ptr(), &size))
-        return std::string(data, static_cast<std::size_t>(size));
-    PyErr_Clear();
-    py::object bytes =
-        py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
-    if (!bytes)
-        throw py::error_already_set();
-    return std::string(PyBytes_AS_STRING(bytes.ptr()),
-                       static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
-}
-
-py::str new_str(std::string_view text) {
-    PyObject *s =
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
-    if (s == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(s);
+    return zm::exact_utf8(text);
 }
 
 bool truthy(const py::handle &obj) {
@@ -183,7 +167,8 @@ CodeInsight::CodeInsight() {
 py::str CodeInsight::temp_dir_name() const { return attr(temp_dir_, "name"); }
 
 py::str CodeInsight::module_path(const py::handle &name) const {
-    return os_path("join")(temp_dir_name(), new_str(zm::format(texts::MODULE_FILE, str_text(name))));
+    return os_path("join")(temp_dir_name(),
+                           zm::exact_str(zm::format(texts::MODULE_FILE, str_text(name))));
 }
 
 void CodeInsight::set_workspace(py::object workspace_path) {

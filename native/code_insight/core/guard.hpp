@@ -53,12 +53,9 @@ std::string as_text(const py::handle &obj);
 /// `as_text`; never raises.
 std::string as_int_text(const py::handle &obj);
 
-/// The UTF-8 bytes of the str `text`, lone surrogates kept, for a template hole of a reply text;
+/// The UTF-8 bytes of the str `text` (`zm::exact_utf8`), for a template hole of a reply text;
 /// TypeError when `text` is not a str (as joining it would raise).
 std::string str_text(const py::handle &text);
-
-/// The str whose UTF-8 bytes (lone surrogates kept) are `text`: the inverse of `str_text`.
-py::str new_str(std::string_view text);
 
 /// Python truth of `obj`; raises what `__bool__` raises.
 bool truthy(const py::handle &obj);

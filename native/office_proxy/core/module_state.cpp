@@ -1,6 +1,7 @@
 #include "office_proxy/core/module_state.hpp"
 
 #include "common/args.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 #include "office_proxy/core/c_api.hpp"
 #include "office_proxy/texts.hpp"
@@ -101,9 +102,10 @@ void init_state(py::module_ &module) {
 PyObject *module_global_raw(PyObject *name) {
     PyObject *value = PyDict_GetItemWithError(state().globals, name);
     if (value == nullptr) {
-        if (!PyErr_Occurred())
-            PyErr_SetObject(PyExc_NameError,
-                            new_str(zm::format(texts::NAME_NOT_DEFINED, zm::utf8(name))).ptr());
+        if (!PyErr_Occurred()) {
+            py::str text = zm::exact_str(zm::format(texts::NAME_NOT_DEFINED, zm::utf8(name)));
+            PyErr_SetObject(PyExc_NameError, text.ptr());
+        }
         return nullptr;
     }
     return Py_NewRef(value);

@@ -1,6 +1,7 @@
 #include "office_proxy/messaging/messaging.hpp"
 
 #include "common/args.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 #include "office_proxy/core/c_api.hpp"
 #include "office_proxy/core/module_state.hpp"
@@ -13,9 +14,7 @@ namespace {
 
 using core::check;
 using core::module_global;
-using core::new_str;
 using core::state;
-using core::text_of;
 using core::truthy;
 
 /// Holds one of the instance's `threading.Lock`s for a scope.
@@ -215,13 +214,13 @@ void reset(py::handle self) {
 py::str register_callable(py::handle self, py::handle callable_obj) {
     if (!PyCallable_Check(callable_obj.ptr())) {
         py::object name = check(PyType_GetName(Py_TYPE(callable_obj.ptr())));
-        core::raise_text(PyExc_TypeError, zm::format(texts::NOT_CALLABLE, text_of(name)));
+        zm::raise_exact(PyExc_TypeError, zm::format(texts::NOT_CALLABLE, zm::str_utf8(name)));
     }
     Locked lock(self, "_callable_lock");
     py::object guid = self.attr("_guid");
     py::object counter = self.attr("_next_callable_id");
-    const std::string guid_head = text_of(guid[py::slice(0, 8, 1)]);
-    py::str id = new_str(zm::format(texts::CALLABLE_ID, guid_head, text_of(counter)));
+    const std::string guid_head = zm::str_utf8(guid[py::slice(0, 8, 1)]);
+    py::str id = zm::exact_str(zm::format(texts::CALLABLE_ID, guid_head, zm::str_utf8(counter)));
     self.attr("_next_callable_id") = check(PyNumber_Add(counter.ptr(), py::int_(1).ptr()));
     self.attr("_callable_registry")[id] = callable_obj;
     return id;

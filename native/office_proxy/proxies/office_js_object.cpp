@@ -1,6 +1,7 @@
 #include "office_proxy/proxies/office_js_object.hpp"
 
 #include "common/args.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 #include "office_proxy/core/c_api.hpp"
 #include "office_proxy/core/module_state.hpp"
@@ -14,10 +15,8 @@ namespace {
 using core::check;
 using core::module_global;
 using core::Names;
-using core::new_str;
 using core::raise;
 using core::state;
-using core::text_of;
 using core::truthy;
 using wire::call_from_wire;
 using wire::call_to_wire;
@@ -128,12 +127,31 @@ py::object error_message(const py::object &response, const py::object &fallback)
     return py::reinterpret_borrow<py::object>(message);
 }
 
+/// The add-in's `error.message`, or `fallback` filled with str(`subject`) when it sent none.
+py::object failure_text(const py::object &response, zm::Template<std::string> fallback,
+                        py::handle subject) {
+    return error_message(response, zm::exact_str(zm::format(fallback, zm::str_utf8(subject))));
+}
+
 py::dict request(PyObject *method, py::handle name) {
     const Names &s = state().s;
     py::dict req;
     req[s.method] = method;
     req[s.name] = name;
     return req;
+}
+
+/// A GET or GETITEM of `key` on a live proxy: the decoded result, or AttributeError with the
+/// add-in's text (`fallback` filled with str(`subject`) when it sent none).
+py::object remote_read(py::handle self, PyObject *method, py::handle key,
+                       zm::Template<std::string> fallback, py::handle subject) {
+    check_live(self);
+    py::dict req = request(method, key);
+    req[state().s.caller] = own(self, state().s.internal_id);
+    py::object response = send(req);
+    if (truthy(response_get(response, state().s.ok)))
+        return call_from_wire(response_get(response, state().s.result));
+    raise_object(PyExc_AttributeError, failure_text(response, fallback, subject));
 }
 
 bool is_internal(py::handle name, bool with_cache) {
@@ -174,14 +192,7 @@ py::object cw_getattr(py::handle self, py::handle name) {
     zm::check_str(name, "name");
     if (is_internal(name, true))
         return own(self, name.ptr());
-    check_live(self);
-    py::dict req = request(state().s.GET, name);
-    req[state().s.caller] = own(self, state().s.internal_id);
-    py::object response = send(req);
-    if (truthy(response_get(response, state().s.ok)))
-        return call_from_wire(response_get(response, state().s.result));
-    raise_object(PyExc_AttributeError,
-                 error_message(response, new_str(zm::format(texts::GET_FAILED, text_of(name)))));
+    return remote_read(self, state().s.GET, name, texts::GET_FAILED, name);
 }
 
 py::object cw_getitem(py::handle self, py::handle index) {
@@ -191,22 +202,15 @@ py::object cw_getitem(py::handle self, py::handle index) {
         key = check(PyObject_Str(i));
     } else if (PySlice_Check(i)) {
         auto part = [](PyObject *field) {
-            return field == Py_None ? std::string() : text_of(field);
+            return field == Py_None ? std::string() : zm::str_utf8(field);
         };
         auto *slice = reinterpret_cast<PySliceObject *>(i);
         const std::string start = part(slice->start), stop = part(slice->stop);
-        key = new_str(zm::format(texts::SLICE_KEY, start, stop, part(slice->step)));
+        key = zm::exact_str(zm::format(texts::SLICE_KEY, start, stop, part(slice->step)));
     } else {
         raise(PyExc_TypeError, texts::BAD_INDEX);
     }
-    check_live(self);
-    py::dict req = request(state().s.GETITEM, key);
-    req[state().s.caller] = own(self, state().s.internal_id);
-    py::object response = send(req);
-    if (truthy(response_get(response, state().s.ok)))
-        return call_from_wire(response_get(response, state().s.result));
-    raise_object(PyExc_AttributeError,
-                 error_message(response, new_str(zm::format(texts::GETITEM_FAILED, text_of(index)))));
+    return remote_read(self, state().s.GETITEM, key, texts::GETITEM_FAILED, index);
 }
 
 void cw_setattr(py::handle self, py::handle name, py::handle value) {
@@ -222,8 +226,7 @@ void cw_setattr(py::handle self, py::handle name, py::handle value) {
     req[state().s.caller] = own(self, state().s.internal_id);
     py::object response = send(req);
     if (!truthy(response_get(response, state().s.ok)))
-        raise_object(PyExc_AttributeError,
-                     error_message(response, new_str(zm::format(texts::SET_FAILED, text_of(name)))));
+        raise_object(PyExc_AttributeError, failure_text(response, texts::SET_FAILED, name));
 }
 
 py::object cw_call(py::handle self, const py::args &args, const py::kwargs &kwargs) {
@@ -298,8 +301,8 @@ py::str repr_object(py::handle self) {
     const Names &s = state().s;
     py::object type_name = check(PyObject_GetAttr(self.ptr(), s.internal_typeName));
     py::object id = check(PyObject_GetAttr(self.ptr(), s.internal_id));
-    const std::string type_text = text_of(type_name);
-    return new_str(zm::format(texts::OBJECT_REPR, type_text, text_of(id)));
+    const std::string type_text = zm::str_utf8(type_name);
+    return zm::exact_str(zm::format(texts::OBJECT_REPR, type_text, zm::str_utf8(id)));
 }
 
 py::str repr_array(py::handle self) {
@@ -307,14 +310,14 @@ py::str repr_array(py::handle self) {
     const Py_ssize_t n = PyObject_Length(self.ptr());
     if (n < 0)
         throw py::error_already_set();
-    return new_str(zm::format(texts::ARRAY_REPR, text_of(id), n));
+    return zm::exact_str(zm::format(texts::ARRAY_REPR, zm::str_utf8(id), n));
 }
 
 py::str repr_dict(py::handle self) {
     py::object id = check(PyObject_GetAttr(self.ptr(), state().s.internal_id));
     py::object keys = check(PySequence_List(self.attr("keys")().ptr()));
-    const std::string id_text = text_of(id);
-    return new_str(zm::format(texts::DICT_REPR, id_text, text_of(keys)));
+    const std::string id_text = zm::str_utf8(id);
+    return zm::exact_str(zm::format(texts::DICT_REPR, id_text, zm::str_utf8(keys)));
 }
 
 py::object dict_getattr(py::handle self, py::handle name) {

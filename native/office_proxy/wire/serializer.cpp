@@ -1,6 +1,7 @@
 #include "office_proxy/wire/serializer.hpp"
 
 #include "common/args.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 #include "office_proxy/core/c_api.hpp"
 #include "office_proxy/core/module_state.hpp"
@@ -100,10 +101,37 @@ py::object serializer_function(PyObject *name) {
 std::pair<py::object, py::object> unpack_pair(py::handle item) {
     py::object tuple = check(PySequence_Tuple(item.ptr()));
     if (PyTuple_GET_SIZE(tuple.ptr()) != 2) {
-        core::raise_text(PyExc_ValueError,
+        zm::raise_exact(PyExc_ValueError,
                          zm::format(texts::NOT_A_PAIR, PyTuple_GET_SIZE(tuple.ptr())));
     }
     return {borrow(PyTuple_GET_ITEM(tuple.ptr(), 0)), borrow(PyTuple_GET_ITEM(tuple.ptr(), 1))};
+}
+
+/// Calls `fn(key, value)` for each entry of the map `map`: straight from its table when
+/// `from_table` (an entry added or removed meanwhile is the error iteration raises), otherwise
+/// through its items().
+template <class F> void each_entry(PyObject *map, bool from_table, F &&fn) {
+    if (from_table) {
+        const Py_ssize_t size = PyDict_GET_SIZE(map);
+        Py_ssize_t pos = 0;
+        PyObject *k = nullptr, *v = nullptr;
+        while (PyDict_Next(map, &pos, &k, &v)) {
+            py::object key = borrow(k), value = borrow(v);
+            fn(key, value);
+            if (PyDict_GET_SIZE(map) != size)
+                core::raise(PyExc_RuntimeError, texts::DICT_CHANGED);
+        }
+        return;
+    }
+    py::object items = check(PyObject_CallMethodNoArgs(map, state().s.items));
+    py::object iter = check(PyObject_GetIter(items.ptr()));
+    while (PyObject *pair = PyIter_Next(iter.ptr())) {
+        py::object held = py::reinterpret_steal<py::object>(pair);
+        auto [key, value] = unpack_pair(held);
+        fn(key, value);
+    }
+    if (PyErr_Occurred())
+        throw py::error_already_set();
 }
 
 /// True when `type` iterates and reads items exactly as the builtin `base` does.
@@ -273,29 +301,10 @@ private:
         RecursionGuard guard;
         PyObject *v = value.ptr();
         py::object out = check(PyDict_New());
-        if (plain_items(Py_TYPE(v))) {
-            const Py_ssize_t size = PyDict_GET_SIZE(v);
-            Py_ssize_t pos = 0;
-            PyObject *k = nullptr, *item = nullptr;
-            while (PyDict_Next(v, &pos, &k, &item)) {
-                py::object key = borrow(k), held = borrow(item);
-                if (PyDict_SetItem(out.ptr(), key.ptr(), element(held).ptr()) < 0)
-                    throw py::error_already_set();
-                if (PyDict_GET_SIZE(v) != size)
-                    core::raise(PyExc_RuntimeError, texts::DICT_CHANGED);
-            }
-        } else {
-            py::object items = check(PyObject_CallMethodNoArgs(v, state().s.items));
-            py::object iter = check(PyObject_GetIter(items.ptr()));
-            while (PyObject *pair = PyIter_Next(iter.ptr())) {
-                py::object held = py::reinterpret_steal<py::object>(pair);
-                auto [key, item] = unpack_pair(held);
-                if (PyDict_SetItem(out.ptr(), key.ptr(), element(item).ptr()) < 0)
-                    throw py::error_already_set();
-            }
-            if (PyErr_Occurred())
+        each_entry(v, plain_items(Py_TYPE(v)), [&](const py::object &key, const py::object &item) {
+            if (PyDict_SetItem(out.ptr(), key.ptr(), element(item).ptr()) < 0)
                 throw py::error_already_set();
-        }
+        });
         return plain(state().s.Dict, out.ptr());
     }
 
@@ -534,29 +543,10 @@ private:
         py::object entries = direct ? out : check(PyDict_New());
         if (truthy(payload)) {
             PyObject *p = payload.ptr();
-            if (PyDict_CheckExact(p)) {
-                const Py_ssize_t size = PyDict_GET_SIZE(p);
-                Py_ssize_t pos = 0;
-                PyObject *k = nullptr, *x = nullptr;
-                while (PyDict_Next(p, &pos, &k, &x)) {
-                    py::object key = borrow(k), held = borrow(x);
-                    if (PyDict_SetItem(entries.ptr(), key.ptr(), element(held).ptr()) < 0)
-                        throw py::error_already_set();
-                    if (PyDict_GET_SIZE(p) != size)
-                        core::raise(PyExc_RuntimeError, texts::DICT_CHANGED);
-                }
-            } else {
-                py::object pairs = check(PyObject_CallMethodNoArgs(p, s.items));
-                py::object iter = check(PyObject_GetIter(pairs.ptr()));
-                while (PyObject *pair = PyIter_Next(iter.ptr())) {
-                    py::object held = py::reinterpret_steal<py::object>(pair);
-                    auto [key, x] = unpack_pair(held);
-                    if (PyDict_SetItem(entries.ptr(), key.ptr(), element(x).ptr()) < 0)
-                        throw py::error_already_set();
-                }
-                if (PyErr_Occurred())
+            each_entry(p, PyDict_CheckExact(p), [&](const py::object &key, const py::object &x) {
+                if (PyDict_SetItem(entries.ptr(), key.ptr(), element(x).ptr()) < 0)
                     throw py::error_already_set();
-            }
+            });
         }
         if (!direct)
             check(PyObject_CallMethodOneArg(out.ptr(), s.update, entries.ptr()));

@@ -97,7 +97,7 @@ py::dict PackageSpec::to_dict() const {
 
 py::str PackageSpec::repr() const {
     const std::string name_text = repr_text(name), version_text = repr_text(version);
-    return new_str(zm::format(texts::PACKAGE_SPEC_REPR, name_text, version_text,
+    return zm::exact_str(zm::format(texts::PACKAGE_SPEC_REPR, name_text, version_text,
                               repr_text(extras), from_dist ? "True" : "False"));
 }
 

@@ -1,6 +1,7 @@
 #include "requirement_solver/resolve/requirement_solver.hpp"
 
 #include "common/error_record.hpp"
+#include "common/exact_text.hpp"
 #include "common/logging.hpp"
 #include "common/text_format.hpp"
 #include "requirement_solver/model/package_spec.hpp"
@@ -24,12 +25,10 @@ namespace {
 
 using Level = zm::Logger::Level;
 using model::new_package_spec;
-using model::new_str;
 using model::package_spec_type;
 using model::PackageSpec;
 using model::ResolutionResult;
 using model::ResolvedPackage;
-using model::str_text;
 using model::truth;
 using model::type_name;
 
@@ -83,7 +82,7 @@ bool enabled(Level level) {
 }
 
 /// What fills a hole of a log line: str() of an object, a count as it is.
-std::string hole(py::handle obj) { return str_text(obj); }
+std::string hole(py::handle obj) { return zm::str_utf8(obj); }
 Py_ssize_t hole(Py_ssize_t count) { return count; }
 template <class T> using Hole = decltype(hole(std::declval<const T &>()));
 
@@ -92,23 +91,17 @@ template <class... Args>
 void logf(Level level, zm::Template<Hole<Args>...> tmpl, const Args &...args) {
     if (!enabled(level))
         return;
-    logger().log(level, new_str(zm::format(tmpl, hole(args)...)));
-}
-
-/// Raises `type` with `text`.
-[[noreturn]] void raise_text(PyObject *type, std::string_view text) {
-    PyErr_SetObject(type, new_str(text).ptr());
-    throw py::error_already_set();
+    logger().log(level, zm::exact_str(zm::format(tmpl, hole(args)...)));
 }
 
 RequirementSolver &solver(const py::object &self) { return self.cast<RequirementSolver &>(); }
 
 std::string normalized_key(py::handle name) {
-    std::string text = model::utf8_exact(name);
+    std::string text = zm::exact_utf8(name);
     if (is_ascii(text))
         ascii_lower(text);
     else
-        text = model::utf8_exact(model::lower(name));
+        text = zm::exact_utf8(model::lower(name));
     return collapse_separators(text);
 }
 
@@ -189,11 +182,12 @@ py::object text_field(py::handle dep, Py_ssize_t i, py::handle key, bool optiona
     if (!value) {
         if (optional)
             return py::str("");
-        raise_text(PyExc_ValueError, zm::format(texts::DEP_MISSING_KEY, i, str_text(key)));
+        zm::raise_exact(PyExc_ValueError,
+                        zm::format(texts::DEP_MISSING_KEY, i, zm::str_utf8(key)));
     }
     if (!PyUnicode_Check(value.ptr()))
-        raise_text(PyExc_TypeError,
-                   zm::format(texts::DEP_WRONG_TYPE, i, str_text(key), type_name(value), "str"));
+        zm::raise_exact(PyExc_TypeError, zm::format(texts::DEP_WRONG_TYPE, i, zm::str_utf8(key),
+                                                    type_name(value), "str"));
     return value;
 }
 
@@ -203,14 +197,15 @@ py::list extras_field(py::handle dep, Py_ssize_t i) {
     if (!value || value.is_none())
         return py::list();
     if (!PyList_Check(value.ptr()))
-        raise_text(PyExc_TypeError,
+        zm::raise_exact(PyExc_TypeError,
                    zm::format(texts::DEP_WRONG_TYPE, i, "extras", type_name(value), "list"));
     py::list copy = py::reinterpret_steal<py::list>(PySequence_List(value.ptr()));
     if (!copy)
         throw py::error_already_set();
     for (py::handle extra : copy)
         if (!PyUnicode_Check(extra.ptr()))
-            raise_text(PyExc_TypeError, zm::format(texts::DEP_EXTRA_NOT_TEXT, i, type_name(extra)));
+            zm::raise_exact(PyExc_TypeError,
+                            zm::format(texts::DEP_EXTRA_NOT_TEXT, i, type_name(extra)));
     return copy;
 }
 
@@ -255,7 +250,7 @@ void remember_own_method(Method method, py::handle function) {
 }
 
 py::str normalize_name(py::handle name) {
-    return new_str(normalized_key(name));
+    return zm::exact_str(normalized_key(name));
 }
 
 zm::Coro get_all_versions(py::object self, py::object package_name) {
@@ -355,7 +350,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
     if (!truth(deps_data))
         co_return py::list();
     if (!PyList_Check(deps_data.ptr()) && !PyTuple_Check(deps_data.ptr()))
-        raise_text(PyExc_TypeError, zm::format(texts::DEPS_NOT_A_LIST, type_name(deps_data)));
+        zm::raise_exact(PyExc_TypeError, zm::format(texts::DEPS_NOT_A_LIST, type_name(deps_data)));
     // A snapshot: the client owns the list and may change it while we await.
     py::tuple deps = py::reinterpret_steal<py::tuple>(PySequence_Tuple(deps_data.ptr()));
     if (!deps)
@@ -367,7 +362,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
     for (Py_ssize_t i = 0; i < count; ++i) {
         py::object dep = py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(deps.ptr(), i));
         if (!PyDict_Check(dep.ptr()))
-            raise_text(PyExc_TypeError, zm::format(texts::DEP_NOT_A_MAP, i, type_name(dep)));
+            zm::raise_exact(PyExc_TypeError, zm::format(texts::DEP_NOT_A_MAP, i, type_name(dep)));
         py::object markers = text_field(dep, i, names().markers, true);
         if (for_other_extra(markers, extras, requested_extras))
             continue;
@@ -383,7 +378,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
         py::tuple answer = py::reinterpret_steal<py::tuple>(PySequence_Tuple(best.ptr()));
         if (!answer || PyTuple_GET_SIZE(answer.ptr()) != 2) {
             PyErr_Clear();
-            raise_text(PyExc_TypeError, zm::format(texts::NOT_A_PAIR, type_name(best)));
+            zm::raise_exact(PyExc_TypeError, zm::format(texts::NOT_A_PAIR, type_name(best)));
         }
         py::object resolved_version = answer[0];
         if (truth(resolved_version)) {
@@ -424,7 +419,7 @@ zm::Coro resolve(py::object self, py::list specs) {
             from_dist = spec.from_dist;
         }
         std::string normalized = normalized_key(name);
-        if (!book.visit(normalized, model::utf8_exact(version)))
+        if (!book.visit(normalized, zm::exact_utf8(version)))
             continue;
 
         if (const auto position = book.find(normalized)) {
@@ -479,7 +474,7 @@ zm::Coro resolve(py::object self, py::list specs) {
                                                          matcher);
             for (py::handle dep : deps) {
                 if (!PyObject_TypeCheck(dep.ptr(), package_spec_type()))
-                    raise_text(PyExc_TypeError, zm::format(texts::NOT_A_SPEC, type_name(dep)));
+                    zm::raise_exact(PyExc_TypeError, zm::format(texts::NOT_A_SPEC, type_name(dep)));
                 queue.push_back({py::reinterpret_borrow<py::object>(dep), false, name});
             }
         } catch (py::error_already_set &e) {
@@ -488,9 +483,10 @@ zm::Coro resolve(py::object self, py::list specs) {
             failure = py::reinterpret_borrow<py::object>(e.value());
         }
         if (failure) {
-            const std::string name_text = str_text(name), version_text = str_text(version);
-            py::object message = new_str(zm::format(texts::FETCH_FAILED, name_text, version_text,
-                                                    str_text(zm::exception_text(failure))));
+            const std::string name_text = zm::str_utf8(name), version_text = zm::str_utf8(version);
+            py::object message =
+                zm::exact_str(zm::format(texts::FETCH_FAILED, name_text, version_text,
+                                         zm::str_utf8(zm::exception_text(failure))));
             errors.append(message);
             if (enabled(Level::ERROR))
                 logger().log(Level::ERROR, message);
