@@ -1,8 +1,8 @@
 #include "messaging/messaging.hpp"
 
 #include "common/args.hpp"
+#include "common/uuid4.hpp"
 #include "core/module_state.hpp"
-#include "messaging/uuid4.hpp"
 #include "texts.hpp"
 
 namespace office_proxy::messaging {
@@ -54,7 +54,7 @@ py::object future_class() {
     return py::reinterpret_borrow<py::object>(kept_attr(cls, "concurrent.futures", "Future"));
 }
 
-py::str new_guid() { return py::str(uuid4_hex()); }
+py::str new_guid() { return py::str(zm::uuid4_hex()); }
 
 bool truthy(py::handle value) {
     const int truth = PyObject_IsTrue(value.ptr());

@@ -1,10 +1,10 @@
-#include "messaging/uuid4.hpp"
+#include "common/uuid4.hpp"
 
 #include <cerrno>
 #include <stdexcept>
 #include <sys/random.h>
 
-namespace office_proxy {
+namespace zm {
 
 std::string uuid4_hex() {
     unsigned char bytes[16];
@@ -29,4 +29,4 @@ std::string uuid4_hex() {
     return out;
 }
 
-} // namespace office_proxy
+} // namespace zm

@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace office_proxy {
+namespace zm {
 
 /// A fresh UUID4 from the system's random source; throws std::runtime_error if none works.
 std::string uuid4_hex();
 
-} // namespace office_proxy
+} // namespace zm
