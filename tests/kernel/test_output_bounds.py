@@ -7,7 +7,8 @@ import time
 import pytest
 from test_output_coalescing import resident_mb
 
-from support.console import Console
+from support.console import Console, streams
+from support.invocation import Invoker
 from support.timing import units
 from zentrel_master.python_server import kernel
 
@@ -45,6 +46,20 @@ class TestStreamedCaptureKeepsItsTail:
         capture = kernel.StreamCapture(callback)
         capture.write("a" * (3 * KEPT))
         assert len(capture.getvalue()) == 3 * KEPT
+
+
+class TestFunctionLogs:
+    def test_logs_carry_the_tail_of_a_long_output_that_was_streamed_whole(
+        self, invoker: Invoker
+    ) -> None:
+        invoker.push("chatty", f"def talk():\n    {PRINT_LOOP.replace(chr(10), chr(10) + '    ')}\n"
+                     "    return 1\n")
+        messages = invoker.call("chatty", "talk")
+        assert streams(messages) == [("stdout", WHOLE)]
+        logs = messages[-1]["logs"]
+        assert (messages[-1]["type"], messages[-1]["status"]) == ("function_execution_result", "success")
+        assert KEPT <= len(logs) < 2 * KEPT and WHOLE.endswith(logs)
+        assert WHOLE[len(WHOLE) - len(logs) - 1] == "\n"
 
 
 class TestFloodMemory:
