@@ -143,6 +143,11 @@ void bind_core_init(py::module_ &m) {
 void bind_core(py::module_ &m) {
     m.attr("MessageBatcher") = make_message_batcher();
     m.attr("PythonKernel") = make_python_kernel();
+    OwnMethods &own = own_methods();
+    own.handle_message = class_function(m.attr("PythonKernel"), "handle_message");
+    own.send_message = class_function(m.attr("PythonKernel"), "send_message");
+    own.send_message_name =
+        py::reinterpret_steal<py::object>(PyUnicode_InternFromString("send_message"));
     m.def(
         "json_dumps", [](py::object obj) { return json_dumps(obj); }, py::arg("obj"),
         "Serialize a message to strict JSON text (orjson when available).");

@@ -3,6 +3,7 @@
 #include "common/coroutine.hpp"
 #include "kernel/bindings.hpp"
 #include "kernel/core/kernel_hooks.hpp"
+#include "kernel/core/python_kernel.hpp"
 #include "kernel/dispatch/dispatch_runtime.hpp"
 #include "kernel/dispatch/execution_request.hpp"
 #include "kernel/dispatch/message_dispatcher.hpp"
@@ -24,6 +25,13 @@ void bind_dispatch(py::module_ &m) {
         py::arg("function_name") = py::none(), py::arg("source") = "ide",
         doc::EXECUTE_CODE_ASYNC);
     py::setattr(kernel_class, "_execute_code_async", mark_coroutine_function(execute));
+    core::OwnMethods &own = core::own_methods();
+    own.execute_code_async = core::class_function(kernel_class, "_execute_code_async");
+    own.execute_code_async_name =
+        py::reinterpret_steal<py::object>(PyUnicode_InternFromString("_execute_code_async"));
+    own.code_executor = m.attr("CodeExecutor");
+    own.execute = core::class_function(own.code_executor, "execute");
+    own.execute_name = py::reinterpret_steal<py::object>(PyUnicode_InternFromString("execute"));
     core::hooks().dispatch = &dispatch_message;
 }
 

@@ -67,7 +67,6 @@ inline constexpr const char *NOT_CALLABLE = "Object must be callable, got {}";
 /// A registered callable's id: the first 8 characters of the context's guid and a counter.
 inline constexpr const char *CALLABLE_ID = "pyfunc_{}_{}";
 inline constexpr const char *KIND_REQUEST = "request";
-inline constexpr const char *NO_RANDOM_SOURCE = "no random source for a UUID";
 
 // Proxies
 inline constexpr const char *OBJECT_DOC =

@@ -1,5 +1,7 @@
 #include "kernel/channel/loop_submission.hpp"
 
+#include "kernel/core/loop_handoff.hpp"
+#include "kernel/core/python_kernel.hpp"
 #include "kernel/core/send_path.hpp"
 
 namespace zm::kernel::channel {
@@ -25,18 +27,14 @@ ChannelRuntime &channel_runtime() { return *runtime; }
 
 void submit_message(py::handle kernel, py::handle message) {
     py::object loop = kernel.attr("_loop");
-    py::object coroutine = kernel.attr("send_message")(message);
-    try {
-        channel_runtime().run_coroutine_threadsafe(coroutine, loop);
-    } catch (py::error_already_set &) {
-        // Never started: close it so nothing warns about a coroutine that was never awaited.
-        try {
-            coroutine.attr("close")();
-        } catch (py::error_already_set &e) {
-            e.discard_as_unraisable("closing an unsent message");
-        }
-        throw;
-    }
+    const core::OwnMethods &own = core::own_methods();
+    py::object coroutine =
+        core::resolves_to(kernel, own.send_message_name, own.send_message)
+            ? core::send_message(py::reinterpret_borrow<py::object>(kernel),
+                                 py::reinterpret_borrow<py::object>(message))
+                  .object()
+            : kernel.attr("send_message")(message);
+    core::start_on_loop(loop, coroutine);
 }
 
 std::string current_thread_name() {

@@ -1,6 +1,7 @@
 #include "kernel/channel/request_channel.hpp"
 
 #include "common/args.hpp"
+#include "common/uuid4.hpp"
 #include "kernel/channel/loop_submission.hpp"
 #include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/response_scan.hpp"
@@ -125,7 +126,7 @@ py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle t
     if (copy == nullptr)
         throw py::error_already_set();
     py::dict payload = py::reinterpret_steal<py::dict>(copy);
-    payload["requestId"] = channel_runtime().uuid4().attr("hex");
+    payload["requestId"] = py::str(zm::uuid4_hex());
     payload["kind"] = text::KIND_REQUEST;
     return send_sys_request(kernel, payload, timeout);
 }

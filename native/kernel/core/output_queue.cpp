@@ -1,6 +1,7 @@
 #include "kernel/core/output_queue.hpp"
 
 #include "kernel/core/json_dumps.hpp"
+#include "kernel/core/loop_handoff.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/core/texts.hpp"
@@ -18,12 +19,6 @@ namespace {
 constexpr std::size_t PIECE_ALLOWANCE = 64;
 
 constexpr const char *QUEUE_CAPSULE = "zentrel_master.kernel.output_queue";
-
-py::object &run_coroutine_threadsafe() {
-    // Leaked on purpose: it must outlive static destruction at interpreter exit.
-    static auto *fn = new py::object(runtime().asyncio.attr("run_coroutine_threadsafe"));
-    return *fn;
-}
 
 void log_streaming_error(py::handle stream_type, py::handle error) {
     const Logger &logger = log();
@@ -187,15 +182,10 @@ void OutputQueue::schedule_drain(py::handle kernel, py::handle loop) {
     py::object drain =
         drain_output(py::reinterpret_borrow<py::object>(kernel), output_queue_of(kernel)).object();
     try {
-        run_coroutine_threadsafe()(drain, loop);
+        start_on_loop(loop, drain);
     } catch (py::error_already_set &) {
-        // Never started: close it so nothing warns about a coroutine never awaited; no drain
-        // will come, so what is queued is lost (as any output written after the loop ended).
-        try {
-            drain.attr("close")();
-        } catch (py::error_already_set &e) {
-            e.discard_as_unraisable("closing an unsent output drain");
-        }
+        // No drain will come, so what is queued is lost (as any output written after the loop
+        // ended).
         drop_all(*this);
         throw;
     }

@@ -34,6 +34,36 @@ py::dict error_message(const std::string &text) {
 
 } // namespace
 
+OwnMethods &own_methods() {
+    // Leaked on purpose: it must outlive static destruction at interpreter exit.
+    static auto *own = new OwnMethods();
+    return *own;
+}
+
+py::object class_function(py::handle cls, const char *name) {
+    PyObject *found = PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict,
+                                           name); // borrowed
+    if (found == nullptr)
+        return py::object();
+    if (PyInstanceMethod_Check(found))
+        found = PyInstanceMethod_GET_FUNCTION(found);
+    return py::reinterpret_borrow<py::object>(found);
+}
+
+bool resolves_to(py::handle obj, const py::object &name, const py::object &own) {
+    if (!own)
+        return false;
+    PyObject *bound = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (bound == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool same = PyMethod_Check(bound) && PyMethod_GET_FUNCTION(bound) == own.ptr() &&
+                      PyMethod_GET_SELF(bound) == obj.ptr();
+    Py_DECREF(bound);
+    return same;
+}
+
 void kernel_init(py::object self, py::object workbook_id, py::object host, py::object port) {
     Runtime &rt = runtime();
     self.attr("workbook_id") = workbook_id;
@@ -145,7 +175,9 @@ Coro listen(py::object self) {
     Runtime &rt = runtime();
     const Logger &logger = log();
     py::object recv = self.attr("websocket").attr("recv");
-    py::object handle = self.attr("handle_message");
+    const bool own_handler =
+        resolves_to(self, runtime().names.handle_message, own_methods().handle_message);
+    py::object handle = own_handler ? py::object() : self.attr("handle_message");
     py::object closed_ok = py::module_::import("websockets.exceptions").attr("ConnectionClosedOK");
     bool lost = false;
     try {
@@ -198,7 +230,10 @@ Coro listen(py::object self) {
             // user's namespace and modules outlive one bad message.
             std::optional<std::string> failure;
             try {
-                co_await handle(message);
+                if (own_handler)
+                    co_await handle_message(self, message);
+                else
+                    co_await handle(message);
             } catch (py::error_already_set &e) {
                 if (e.matches(rt.connection_closed.ptr()) || !e.matches(PyExc_Exception))
                     throw;
@@ -255,8 +290,12 @@ Coro handle_message(py::object self, py::object message) {
     py::object msg_type = dict_get(message, n.type, py::none());
     if (is_text(msg_type, CHUNK_HEADER_TYPE)) {
         py::object whole = co_await handle_chunk_message(self, message);
-        if (PyDict_Check(whole.ptr()) && PyDict_GET_SIZE(whole.ptr()) > 0)
-            co_await get_attr(self, n.handle_message)(whole);
+        if (PyDict_Check(whole.ptr()) && PyDict_GET_SIZE(whole.ptr()) > 0) {
+            if (resolves_to(self, n.handle_message, own_methods().handle_message))
+                co_await handle_message(self, whole);
+            else
+                co_await get_attr(self, n.handle_message)(whole);
+        }
         co_return py::none();
     }
     if (debug_on()) {

@@ -2,11 +2,14 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "kernel/core/loop_handoff.hpp"
+#include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/dispatch_runtime.hpp"
 #include "kernel/dispatch/run_output.hpp"
 #include "kernel/dispatch/texts.hpp"
+#include "kernel/execution/code_executor.hpp"
 
 #include <cstdio>
 #include <optional>
@@ -44,16 +47,25 @@ py::dict base_exception_record(py::handle exc) {
 /// execute_with_callbacks: runs on a worker thread and returns the executor's record.
 py::object make_worker(py::object kernel, py::object code, py::object request_id,
                        py::object out, py::object err) {
-    py::object execute = kernel.attr("executor").attr("execute");
-    return py::cpp_function([execute, code, request_id, out, err]() -> py::object {
+    // The kernel's own executor is called directly; a replaced one through its attribute.
+    py::object executor = kernel.attr("executor");
+    const core::OwnMethods &own = core::own_methods();
+    const bool direct =
+        Py_TYPE(executor.ptr()) == reinterpret_cast<PyTypeObject *>(own.code_executor.ptr()) &&
+        core::resolves_to(executor, own.execute_name, own.execute);
+    py::object execute = direct ? executor : executor.attr("execute");
+    return py::cpp_function([direct, execute, code, request_id, out, err]() -> py::object {
         const Logger &logger = core::log();
         if (logger.debug_enabled())
             logger.debug(std::string(text::WORKER_THREAD) + thread_name() + text::EXECUTING_CODE +
                          text_of(request_id) + text::CLOSE_PAREN);
         py::object record;
         try {
-            record = execute(code, py::arg("stdout_callback") = out,
-                             py::arg("stderr_callback") = err);
+            if (direct)
+                record = execute.cast<execution::CodeExecutor &>().execute(code, out, err);
+            else
+                record = execute(code, py::arg("stdout_callback") = out,
+                                 py::arg("stderr_callback") = err);
         } catch (py::error_already_set &e) {
             if (e.matches(PyExc_Exception))
                 throw;
@@ -113,8 +125,7 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
         py::object out = make_output_callback(self, loop, "stdout", request_id, workbook, source);
         py::object err = make_output_callback(self, loop, "stderr", request_id, workbook, source);
         py::object worker = make_worker(self, code, request_id, out, err);
-        py::object record =
-            co_await loop.attr("run_in_executor")(self.attr("_thread_pool"), worker);
+        py::object record = co_await core::run_on_pool(loop, self.attr("_thread_pool"), worker);
         if (logger.debug_enabled()) {
             logger.debug(std::string(text::EXECUTION_COMPLETED) + text_of(request_id) +
                          text::ELAPSED_PART + elapsed_ms(start) + text::MS);

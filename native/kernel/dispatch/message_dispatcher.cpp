@@ -1,9 +1,11 @@
 #include "kernel/dispatch/message_dispatcher.hpp"
 
 #include "common/error_record.hpp"
+#include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/dispatch_runtime.hpp"
+#include "kernel/dispatch/execution_request.hpp"
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/dispatch/path_sync.hpp"
 #include "kernel/dispatch/session_controls.hpp"
@@ -111,7 +113,12 @@ py::object execution_request(py::object kernel, py::object, py::object message) 
     if (logger.debug_enabled())
         logger.debug(std::string(text::CODE_LENGTH) +
                      std::to_string(PyUnicode_GET_LENGTH(code.ptr())) + text::CHARS);
-    start_task(kernel.attr("_execute_code_async")(code, request_id, function_name, source));
+    // The fields are checked above; the kernel's own handler needs no second round of checks.
+    const core::OwnMethods &own = core::own_methods();
+    if (core::resolves_to(kernel, own.execute_code_async_name, own.execute_code_async))
+        start_task(execute_code_async(kernel, code, request_id, function_name, source).object());
+    else
+        start_task(kernel.attr("_execute_code_async")(code, request_id, function_name, source));
     return py::none();
 }
 

@@ -21,6 +21,7 @@ struct Names {
     PyObject *on_write = interned("_on_write");
     PyObject *write = interned("write");
     PyObject *getvalue = interned("getvalue");
+    PyObject *tell = interned("tell");
 };
 
 const Names &names() {
@@ -57,6 +58,39 @@ PyObject *write_method(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     }
 }
 
+/// A capture whose pieces go on to a callback has streamed them already; of its own text it keeps
+/// the last STREAMED_CAPTURE_LIMIT characters or more (less than twice that), from a line start
+/// where one lies in the kept part, so a run printing for minutes holds megabytes, not gigabytes.
+void trim_streamed(PyObject *capture, PyObject *buffer) {
+    PyObject *position = PyObject_CallMethodNoArgs(buffer, names().tell);
+    if (position == nullptr)
+        throw py::error_already_set();
+    const Py_ssize_t size = PyLong_AsSsize_t(position);
+    Py_DECREF(position);
+    if (size == -1 && PyErr_Occurred())
+        throw py::error_already_set();
+    if (size < 2 * STREAMED_CAPTURE_LIMIT)
+        return;
+    py::str value = capture_value(py::handle(capture));
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(value.ptr());
+    Py_ssize_t start = length - STREAMED_CAPTURE_LIMIT;
+    const Py_ssize_t line_end = PyUnicode_FindChar(value.ptr(), '\n', start, length, 1);
+    if (line_end == -2)
+        throw py::error_already_set();
+    if (line_end >= 0 && line_end + 1 < length)
+        start = line_end + 1;
+    PyObject *tail = PyUnicode_Substring(value.ptr(), start, length);
+    if (tail == nullptr)
+        throw py::error_already_set();
+    py::object kept = py::reinterpret_steal<py::object>(tail);
+    py::object fresh = execution_runtime().string_io();
+    PyObject *written = PyObject_CallMethodOneArg(fresh.ptr(), names().write, kept.ptr());
+    if (written == nullptr)
+        throw py::error_already_set();
+    Py_DECREF(written);
+    py::setattr(capture, names().buffer, fresh);
+}
+
 PyMethodDef write_def = {"write",
                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_method)),
                          METH_FASTCALL,
@@ -81,6 +115,8 @@ Py_ssize_t capture_write(PyObject *capture, PyObject *text) {
     if (on_write.is_none())
         return length;
     const int truthy = PyObject_IsTrue(on_write.ptr());
+    if (truthy == 1)
+        trim_streamed(capture, buffer.ptr());
     PyObject *result = truthy == 1 ? PyObject_CallOneArg(on_write.ptr(), text) : nullptr;
     if (result != nullptr) {
         Py_DECREF(result);

@@ -5,6 +5,10 @@
 
 namespace zm::kernel::execution {
 
+/// Characters of its own text a capture with a callback keeps at least (its pieces were all
+/// passed on as written; the kept text is the tail, as in a console's scrollback).
+constexpr Py_ssize_t STREAMED_CAPTURE_LIMIT = 1 << 20;
+
 /// The class namespace of StreamCapture (an io.TextIOBase subclass).
 py::dict stream_capture_namespace();
 

@@ -3,9 +3,9 @@
 #include "common/args.hpp"
 #include "common/exact_text.hpp"
 #include "common/text_format.hpp"
+#include "common/uuid4.hpp"
 #include "office_proxy/core/c_api.hpp"
 #include "office_proxy/core/module_state.hpp"
-#include "office_proxy/messaging/uuid4.hpp"
 #include "office_proxy/texts.hpp"
 
 namespace zm::office_proxy::messaging {
@@ -56,7 +56,7 @@ py::object future_class() {
     return py::reinterpret_borrow<py::object>(kept_attr(cls, "concurrent.futures", "Future"));
 }
 
-py::str new_guid() { return py::str(uuid4_hex()); }
+py::str new_guid() { return py::str(zm::uuid4_hex()); }
 
 void drop_waiter(py::handle self, const py::str &request_id) {
     Locked lock(self, "_waiters_lock");

@@ -1,12 +1,10 @@
-#include "office_proxy/messaging/uuid4.hpp"
-
-#include "office_proxy/texts.hpp"
+#include "common/uuid4.hpp"
 
 #include <cerrno>
 #include <stdexcept>
 #include <sys/random.h>
 
-namespace zm::office_proxy::messaging {
+namespace zm {
 
 std::string uuid4_hex() {
     unsigned char bytes[16];
@@ -16,7 +14,7 @@ std::string uuid4_hex() {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw std::runtime_error(texts::NO_RANDOM_SOURCE);
+            throw std::runtime_error("no random source for a UUID");
         }
         got += static_cast<std::size_t>(n);
     }
@@ -31,4 +29,4 @@ std::string uuid4_hex() {
     return out;
 }
 
-} // namespace zm::office_proxy::messaging
+} // namespace zm

@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace zm::office_proxy::messaging {
+namespace zm {
 
 /// A fresh UUID4 from the system's random source; throws std::runtime_error if none works.
 std::string uuid4_hex();
 
-} // namespace zm::office_proxy::messaging
+} // namespace zm
