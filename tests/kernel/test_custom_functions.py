@@ -175,6 +175,7 @@ class TestResults:
         assert (fast[-1]["result"], slow[-1]["result"]) == (wire("B"), wire("A"))
 
 
+@pytest.mark.shared_kernel
 class TestFailures:
     def test_exception_streams_traceback_then_sends_failure_pair(self, calls: Invoker) -> None:
         messages = calls.call("funcs", "fails", request_id="f1")

@@ -100,6 +100,7 @@ class TestSuccess:
         assert statuses == {"waiting": "success", "opening": "success"}
 
 
+@pytest.mark.shared_kernel
 class TestFailure:
     def test_output_and_traceback_reach_client_and_reply(self, handlers: Session) -> None:
         *output, reply = fire(handlers, "noisy_failure", "ev3")
@@ -134,6 +135,7 @@ class TestFailure:
 
 
 @pytest.mark.off_protocol("incoming")
+@pytest.mark.shared_kernel
 class TestMalformed:
     @pytest.mark.parametrize("missing", ["module_name", "function_name"])
     def test_missing_name_is_only_logged(self, handlers: Session, missing: str) -> None:

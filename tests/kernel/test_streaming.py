@@ -147,6 +147,7 @@ class TestCancellation:
         assert len(stream(streams, "count", "s5", args=[wire(2)])) == 3
 
 
+@pytest.mark.shared_kernel
 class TestFailures:
     def test_exception_after_two_values(self, streams: Session) -> None:
         messages = stream(streams, "fails_after_two", "s6")
