@@ -39,6 +39,7 @@ def register(calls: Invoker, name: str) -> str:
     return calls.register(f"import helpers; zentrel.Serializer.to_wire(helpers.{name})")
 
 
+@pytest.mark.shared_kernel
 class TestResults:
     def test_success_sends_display_without_source_then_one_reply(self, calls: Invoker) -> None:
         callable_id = register(calls, "double")

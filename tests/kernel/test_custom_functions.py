@@ -80,6 +80,7 @@ def wire_array(*items: dict[str, Any]) -> dict[str, Any]:
     return {"type": "Array", "value": list(items), "isSpec": False}
 
 
+@pytest.mark.shared_kernel
 class TestResults:
     def test_success_sends_display_then_both_replies_with_all_fields(self, calls: Invoker) -> None:
         display, general, reply = calls.call("funcs", "add", 2, 3, request_id="r1", source="ide")
