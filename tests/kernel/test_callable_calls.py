@@ -2,8 +2,6 @@
 
 from __future__ import annotations
 
-from typing import Any
-
 import pytest
 
 from support.console import streams
@@ -41,6 +39,7 @@ def register(calls: Invoker, name: str) -> str:
     return calls.register(f"import helpers; zentrel.Serializer.to_wire(helpers.{name})")
 
 
+@pytest.mark.shared_kernel
 class TestResults:
     def test_success_sends_display_without_source_then_one_reply(self, calls: Invoker) -> None:
         callable_id = register(calls, "double")
@@ -103,48 +102,3 @@ class TestFailures:
         (reply,) = calls.call_callable("never-registered")
         assert reply["success"] is False and reply["logs"] == ""
         assert reply["error"].endswith(last_line)
-
-    def test_exit_request_is_a_failure_and_the_kernel_keeps_serving(self, calls: Invoker) -> None:
-        reply = calls.call_callable(register(calls, "leave"))[-1]
-        assert reply["success"] is False and reply["error"].endswith("SystemExit: 2\n")
-        assert calls.call_callable(register(calls, "double"), 1)[-1]["result"] == wire(2)
-
-    @pytest.mark.off_protocol("incoming")
-    def test_argument_that_is_not_a_wire_value_fails_the_call(self, calls: Invoker) -> None:
-        callable_id = register(calls, "double")
-        (reply,) = calls.send(
-            {"type": "python_function_call", "callable_id": callable_id, "args": ["x"],
-             "request_id": "a1"},
-            "python_function_result",
-        )
-        assert reply["success"] is False
-        assert "TypeError: Argument 'wire' has incorrect type" in reply["error"]
-
-
-@pytest.mark.off_protocol("incoming")
-class TestValidation:
-    @pytest.mark.parametrize(
-        ("fields", "message"),
-        [
-            ({}, "Missing callable_id"),
-            ({"callable_id": ""}, "Missing callable_id"),
-            ({"callable_id": 12}, "field 'callable_id' must be text, got int"),
-            ({"callable_id": "c", "args": "x"}, "field 'args' must be a list or null, got str"),
-            (
-                {"callable_id": "c", "workbook_id": 3},
-                "field 'workbook_id' must be text or null, got int",
-            ),
-        ],
-        ids=["absent", "empty", "id-not-text", "args-not-list", "workbook-not-text"],
-    )
-    def test_invalid_call_gets_one_validation_reply(
-        self, calls: Invoker, fields: dict[str, Any], message: str
-    ) -> None:
-        sent = {"type": "python_function_call", "request_id": "v1", **fields}
-        (reply,) = calls.send(sent, "python_function_result")
-        assert list(reply.items()) == [
-            ("type", "python_function_result"), ("success", False),
-            ("error", {"type": "ValidationError", "message": message, "traceback": ""}),
-            ("request_id", "v1"), ("workbook_id", fields.get("workbook_id")),
-        ]
-        assert calls.session.probe()["type"] == "error"

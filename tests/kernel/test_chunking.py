@@ -4,10 +4,11 @@ from __future__ import annotations
 
 import asyncio
 import json
+from collections.abc import Iterator
 
 import pytest
 
-from support.business_layer import Session
+from support.business_layer import Session, unconnected_kernel
 from support.console import NOT_AN_OBJECT
 from zentrel_master.python_server import kernel as kernel_module
 from zentrel_master.python_server.kernel import PythonKernel
@@ -30,8 +31,9 @@ def feed(pk: PythonKernel, *chunks: dict) -> list:
 
 
 @pytest.fixture
-def pk() -> PythonKernel:
-    return PythonKernel("wb-chunks")
+def pk() -> Iterator[PythonKernel]:
+    with unconnected_kernel("wb-chunks") as kernel:
+        yield kernel
 
 
 def errors(caplog) -> list[str]:

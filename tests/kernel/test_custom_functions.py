@@ -54,11 +54,6 @@ def open_gate():
 def total(rows):
     return sum(sum(row) for row in rows)
 
-def leave(kind):
-    if kind == "exit":
-        sys.exit(3)
-    raise KeyboardInterrupt
-
 class Shy:
     def __init__(self, error):
         self.error = error
@@ -85,6 +80,7 @@ def wire_array(*items: dict[str, Any]) -> dict[str, Any]:
     return {"type": "Array", "value": list(items), "isSpec": False}
 
 
+@pytest.mark.shared_kernel
 class TestResults:
     def test_success_sends_display_then_both_replies_with_all_fields(self, calls: Invoker) -> None:
         display, general, reply = calls.call("funcs", "add", 2, 3, request_id="r1", source="ide")
@@ -180,6 +176,7 @@ class TestResults:
         assert (fast[-1]["result"], slow[-1]["result"]) == (wire("B"), wire("A"))
 
 
+@pytest.mark.shared_kernel
 class TestFailures:
     def test_exception_streams_traceback_then_sends_failure_pair(self, calls: Invoker) -> None:
         messages = calls.call("funcs", "fails", request_id="f1")
@@ -209,34 +206,17 @@ class TestFailures:
             ("funcs", "nope", "AttributeError: Function 'nope' not found in module 'funcs'\n"),
             ("funcs", "not_a_function", "TypeError: 'int' object is not callable\n"),
             ("funcs", "broken_generator", "RuntimeError: midway\n"),
-            ("funcs", "leave", "SystemExit: 3\n"),
         ],
-        ids=["missing-module", "missing-function", "not-callable", "generator-raises", "exit"],
+        ids=["missing-module", "missing-function", "not-callable", "generator-raises"],
     )
     def test_failure_is_reported_through_the_failure_pair(
         self, calls: Invoker, module: str, function: str, last_line: str
     ) -> None:
-        args = ("exit",) if function == "leave" else ()
-        general, reply = calls.call(module, function, *args)[-2:]
+        general, reply = calls.call(module, function)[-2:]
         assert general["type"] == "execution_error"
         assert reply["status"] == "error"
         assert reply["error"] == general["error"]
         assert general["error"].endswith(last_line)
-
-    def test_exit_requests_never_end_the_kernel(self, calls: Invoker) -> None:
-        reply = calls.call("funcs", "leave", "interrupt")[-1]
-        assert reply["error"].endswith("KeyboardInterrupt\n")
-        assert calls.call("funcs", "answer")[-1]["result"] == wire(42)
-
-    @pytest.mark.off_protocol("incoming")
-    def test_argument_that_is_not_a_wire_value_fails_the_call(self, calls: Invoker) -> None:
-        messages = calls.send(
-            {"type": "custom_function_call", "module_name": "funcs", "function_name": "add",
-             "args": [1, 2], "request_id": "bad-args"},
-            "function_execution_result",
-        )
-        assert messages[-1]["status"] == "error"
-        assert "TypeError: Argument 'wire' has incorrect type" in messages[-1]["error"]
 
     @pytest.mark.parametrize(
         ("function", "error_type", "message"),
@@ -255,55 +235,4 @@ class TestFailures:
             ("type", "function_execution_result"), ("request_id", "m1"), ("status", "error"),
             ("error", record),
         ]
-        assert calls.call("funcs", "answer")[-1]["result"] == wire(42)
-
-
-@pytest.mark.off_protocol("incoming")
-class TestValidation:
-    @pytest.mark.parametrize(
-        ("fields", "message"),
-        [
-            ({"function_name": "answer"}, "Missing module_name"),
-            ({"module_name": "", "function_name": "answer"}, "Missing module_name"),
-            ({"module_name": "funcs"}, "Missing function_name"),
-            ({"module_name": "funcs", "function_name": None}, "Missing function_name"),
-            (
-                {"module_name": 5, "function_name": "answer"},
-                "field 'module_name' must be text, got int",
-            ),
-            (
-                {"module_name": "funcs", "function_name": ["answer"]},
-                "field 'function_name' must be text, got list",
-            ),
-            (
-                {"module_name": "funcs", "function_name": "answer", "args": {"a": 1}},
-                "field 'args' must be a list or null, got dict",
-            ),
-            (
-                {"module_name": "funcs", "function_name": "answer", "source": 1},
-                "field 'source' must be text, got int",
-            ),
-        ],
-        ids=[
-            "no-module", "empty-module", "no-function", "null-function", "module-not-text",
-            "function-not-text", "args-not-list", "source-not-text",
-        ],
-    )
-    def test_invalid_call_is_answered_with_validation_pair_and_runs_nothing(
-        self, calls: Invoker, fields: dict[str, Any], message: str
-    ) -> None:
-        sent = {"type": "custom_function_call", "request_id": "v1", **fields}
-        general, reply = calls.send(sent, "function_execution_result")
-        record = {"type": "ValidationError", "message": message, "traceback": ""}
-        assert list(general.items()) == [
-            ("type", "execution_error"), ("success", False), ("error", record),
-            ("request_id", "v1"), ("module_name", fields.get("module_name", "")),
-            ("function_name", fields.get("function_name", "")), ("workbook_id", None),
-            ("source", fields.get("source", "addin")),
-        ]
-        assert list(reply.items()) == [
-            ("type", "function_execution_result"), ("request_id", "v1"), ("status", "error"),
-            ("error", record),
-        ]
-        assert calls.session.probe()["type"] == "error"
         assert calls.call("funcs", "answer")[-1]["result"] == wire(42)

@@ -28,6 +28,7 @@ zentrel._kernel_instance._debugger = recorder
 
 
 @pytest.mark.off_protocol("incoming")
+@pytest.mark.shared_kernel
 class TestSilentRows:
     @pytest.mark.parametrize(
         "message",
@@ -161,19 +162,23 @@ MALFORMED = [
 ]
 
 
-@pytest.mark.parametrize(
-    ("message", "problem"), MALFORMED, ids=[f"{m['type']}-{i}" for i, (m, _) in enumerate(MALFORMED)]
-)
 @pytest.mark.off_protocol("incoming")
-def test_malformed_field_is_answered_and_namespace_survives(
-    console: Console, message: dict, problem: str
-) -> None:
-    console.run("kept = [1, 2, 3]")
-    reply = console.exchange(message)
-    assert reply["type"] == "error"
-    assert reply["message"].startswith(message["type"] + ": field ")
-    assert problem in reply["message"]
-    assert console.value("kept") == [1, 2, 3]
+@pytest.mark.shared_kernel
+class TestMalformedFields:
+    @pytest.mark.parametrize(
+        ("message", "problem"),
+        MALFORMED,
+        ids=[f"{m['type']}-{i}" for i, (m, _) in enumerate(MALFORMED)],
+    )
+    def test_answered_and_namespace_survives(
+        self, console: Console, message: dict, problem: str
+    ) -> None:
+        console.run("kept = [1, 2, 3]")
+        reply = console.exchange(message)
+        assert reply["type"] == "error"
+        assert reply["message"].startswith(message["type"] + ": field ")
+        assert problem in reply["message"]
+        assert console.value("kept") == [1, 2, 3]
 
 
 @pytest.mark.off_protocol("incoming")

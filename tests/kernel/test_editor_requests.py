@@ -33,6 +33,7 @@ def labels(reply: dict[str, Any]) -> list[str]:
     return [item["label"] for item in reply["completions"]]
 
 
+@pytest.mark.shared_kernel
 class TestCompletion:
     def test_sees_in_memory_module_pushed_with_update_module(self, console: Console) -> None:
         push(console, "wb_helpers", "def scale_total(x):\n    return x\n")
@@ -71,6 +72,7 @@ class TestCompletion:
         )
 
 
+@pytest.mark.shared_kernel
 class TestSignatureAndHover:
     def test_signature_help_inside_call_names_active_parameter(self, console: Console) -> None:
         code = "def add(a: int, b: int) -> int:\n    return a + b\nadd(1, "
@@ -110,6 +112,7 @@ class TestSignatureAndHover:
         console.session.wait_for_log("[LSP] Hover response: has_contents=False, error=None")
 
 
+@pytest.mark.shared_kernel
 class TestDiagnostics:
     def test_markers_for_unresolved_and_unused_import(self, console: Console) -> None:
         reply = ask(console, {
@@ -144,6 +147,7 @@ CODE_TOO_LARGE = f"code is too large to analyse ({LIMIT + 1} characters; the lim
 
 
 @pytest.mark.off_protocol("incoming")
+@pytest.mark.shared_kernel
 class TestMalformedRequests:
     @pytest.mark.parametrize(
         ("message", "error"),

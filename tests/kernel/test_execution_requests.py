@@ -7,6 +7,7 @@ import pytest
 from support.console import Console, streams
 
 
+@pytest.mark.shared_kernel
 class TestResults:
     def test_expression_sends_value_display_then_result_text(self, console: Console) -> None:
         display, final = console.run("1 + 1", request_id="r1")
@@ -57,6 +58,7 @@ class TestResults:
         assert [m["type"] for m in console.collect("c1")] == ["result_output", "execution_result"]
 
 
+@pytest.mark.shared_kernel
 class TestFailures:
     def test_error_of_user_code_sends_one_execution_error(self, console: Console) -> None:
         (final,) = console.run("raise ValueError('bad')", request_id="e1", function_name="f")

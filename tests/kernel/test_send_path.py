@@ -8,9 +8,9 @@ import math
 
 import pytest
 
-from support.business_layer import ThreadedBusinessLayer, connected_kernel
+from support.business_layer import ThreadedBusinessLayer, connected_kernel, unconnected_kernel
 from zentrel_master.python_server import kernel as kernel_module
-from zentrel_master.python_server.kernel import CHUNK_SIZE, PythonKernel, json_dumps
+from zentrel_master.python_server.kernel import CHUNK_SIZE, json_dumps
 
 
 def strict_loads(text: str):
@@ -165,8 +165,9 @@ def kernel_messages(caplog) -> list[str]:
 
 class TestWithoutConnection:
     def test_send_before_connect_logs_and_drops(self, caplog):
-        kernel = PythonKernel("wb-offline")
-        with caplog.at_level("WARNING", logger=kernel_module.__name__):
+        with unconnected_kernel("wb-offline") as kernel, caplog.at_level(
+            "WARNING", logger=kernel_module.__name__
+        ):
             assert run(kernel.send_message({"type": "hello"})) is None
             assert run(kernel._send_chunked_message("x" * 70000, "big", "r")) is None
         assert kernel_messages(caplog) == [
@@ -175,9 +176,10 @@ class TestWithoutConnection:
         ]
 
     def test_connection_without_socket_lock_logs_and_drops(self, caplog):
-        kernel = PythonKernel("wb-nolock")
-        kernel.websocket = object()
-        with caplog.at_level("WARNING", logger=kernel_module.__name__):
+        with unconnected_kernel("wb-nolock") as kernel, caplog.at_level(
+            "WARNING", logger=kernel_module.__name__
+        ):
+            kernel.websocket = object()
             run(kernel.send_message({}))
         assert kernel_messages(caplog) == [
             "[Kernel] Cannot send message type 'unknown': Socket lock not initialized"
@@ -194,5 +196,7 @@ class TestWithoutConnection:
         ids=["send-list", "chunk-bytes", "chunk-type-none", "handle-str"],
     )
     def test_wrong_argument_types_raise_before_any_coroutine(self, call):
-        with pytest.raises(TypeError, match="has incorrect type"):
-            call(PythonKernel("wb-args"))
+        with unconnected_kernel("wb-args") as kernel, pytest.raises(
+            TypeError, match="has incorrect type"
+        ):
+            call(kernel)

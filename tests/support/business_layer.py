@@ -13,7 +13,13 @@ from zentrel_master.business_layer.protocol_check import ProtocolChecker
 
 from .timing import units
 
-__all__ = ["Session", "ThreadedBusinessLayer", "connected_kernel", "protocol_checker"]
+__all__ = [
+    "Session",
+    "ThreadedBusinessLayer",
+    "connected_kernel",
+    "protocol_checker",
+    "unconnected_kernel",
+]
 
 T = TypeVar("T")
 
@@ -170,3 +176,17 @@ async def connected_kernel(
         if not task.done():
             await session.aclose_connection()
         await asyncio.wait_for(task, units())
+
+
+@contextlib.contextmanager
+def unconnected_kernel(workbook_id: str) -> Iterator[Any]:
+    """A `PythonKernel` that never connects; what it holds (the editor's module directory and
+    the worker pool) is released when the block ends, as `disconnect` does for a connected one."""
+    from zentrel_master.python_server.kernel import PythonKernel
+
+    kernel = PythonKernel(workbook_id)
+    try:
+        yield kernel
+    finally:
+        kernel._code_insight.cleanup()
+        kernel._thread_pool.shutdown(wait=False)
