@@ -3,7 +3,9 @@
 Latency: from sending an "execution_request" to receiving its "execution_result", for `1 + 1`
 and for `print("x")`, median and p95 over 2,000 requests each, against the floor measured in the
 same run: a bare `websockets` client process connected to the same Business Layer as a kernel
-would be, echoing each frame back (the same server, the same receive path, one round trip).
+would be, echoing each frame back (the same server, the same receive path, one round trip). The
+floor and the rows are measured in turn, in ten rounds, so that the load of a shared machine
+weighs on all of them alike.
 
 Output rate: lines per second delivered to the Business Layer for a loop printing 10,000 short
 lines (checked complete and in order; the kernel may merge pieces into fewer "stdout" messages),
@@ -38,6 +40,7 @@ __all__ = ["main"]
 
 REQUESTS = 2000
 WARMUP = 200
+ROUNDS = 10
 LINES = 10_000
 SYNC_CALLS = 2000
 FLOOD_SECONDS = 4.0
@@ -90,15 +93,17 @@ async def until_final(session: KernelSession) -> dict[str, Any]:
             return message
 
 
-async def round_trips(session: KernelSession, message: dict[str, Any], count: int) -> list[float]:
+async def round_trips(
+    session: KernelSession, message: dict[str, Any], count: int, warmup: int = WARMUP
+) -> list[float]:
     """Milliseconds from sending `message` to receiving the final message, `count` times."""
     timings = []
-    for _ in range(WARMUP + count):
+    for _ in range(warmup + count):
         start = time.perf_counter()
         await session.send(message)
         await until_final(session)
         timings.append((time.perf_counter() - start) * 1000)
-    return timings[WARMUP:]
+    return timings[warmup:]
 
 
 def summary(timings: list[float]) -> tuple[float, float]:
@@ -111,20 +116,32 @@ async def measure(log_levels: list[str]) -> None:
     await server.start()
     try:
         echo_process, echo = await start_peer(server, "bench-echo")
-        floor = await round_trips(echo, {"type": "execution_result", "request_id": "e"}, REQUESTS)
+        kernels = {
+            level: await server.launch_kernel(f"bench-{level}", timeout=TIMEOUT, log_level=level)
+            for level in log_levels
+        }
+        paths = [("floor", echo, {"type": "execution_result", "request_id": "e"})] + [
+            (f"{code}  [log {level}]", kernels[level],
+             {"type": "execution_request", "code": code, "request_id": "b"})
+            for level in log_levels for code in ("1 + 1", 'print("x")')
+        ]
+        # Interleaved in rounds: a change of the machine's load meets the floor and every row
+        # alike, so the ratios hold on a shared machine.
+        measured: dict[str, list[float]] = {name: [] for name, _, _ in paths}
+        for _, session, message in paths:
+            await round_trips(session, message, 0)
+        for _ in range(ROUNDS):
+            for name, session, message in paths:
+                measured[name] += await round_trips(
+                    session, message, max(1, REQUESTS // ROUNDS), warmup=0
+                )
+        floor = measured.pop("floor")
+        rows = [(name, summary(timings)) for name, timings in measured.items()]
         await echo.connection.close()
         await echo_process.wait()
-
-        rows = []
-        for level in log_levels:
-            kernel = await server.launch_kernel(f"bench-{level}", timeout=TIMEOUT, log_level=level)
-            for code in ("1 + 1", 'print("x")'):
-                timings = await round_trips(
-                    kernel, {"type": "execution_request", "code": code, "request_id": "b"}, REQUESTS
-                )
-                rows.append((f"{code}  [log {level}]", summary(timings)))
-            if level != log_levels[-1]:
-                await kernel.shutdown(TIMEOUT)
+        for level in log_levels[:-1]:
+            await kernels[level].shutdown(TIMEOUT)
+        kernel = kernels[log_levels[-1]]
 
         idle = rss_mb(kernel)
         sampler = Sampler(kernel)

@@ -42,6 +42,8 @@ class TestPackagePaths:
         }
         assert loaded(console, "pkg_a") == []
         assert console.value("import pkg_a.sub.deep; pkg_a.VERSION + pkg_a.sub.deep.LEVEL") == 4
+        # The log is written by a background thread: the three lines leave in one write.
+        console.session.wait_for_log("Unloaded module: ")
         unloads = [
             line.split("Unloaded module: ")[1]
             for line in console.session.log_text().splitlines()

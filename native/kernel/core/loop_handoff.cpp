@@ -11,7 +11,7 @@ struct Handoff {
     py::object create_future;        ///< interned "create_future"
     py::object submit;               ///< interned "submit"
     py::object tasks;                ///< tasks started here, until they end
-    py::object forget;               ///< tasks.discard
+    py::object forget;               ///< forget(task): done callback of those tasks
     py::object start;                ///< start(coroutine): on the loop, a kept task
     py::object settle;               ///< settle(future, result, error): on the loop
     py::object job;                  ///< job(fn, future, loop): on the worker
@@ -32,7 +32,13 @@ const Handoff &handoff() {
         made->create_future = interned("create_future");
         made->submit = interned("submit");
         made->tasks = py::set();
-        made->forget = made->tasks.attr("discard");
+        made->forget = py::cpp_function([](py::object task) {
+            handoff().tasks.attr("discard")(task);
+            // Retrieved, as the future of a thread-safe submission would have held it: a send
+            // that failed has already logged why, and nobody waits for its outcome.
+            if (!PyObject_IsTrue(task.attr("cancelled")().ptr()))
+                task.attr("exception")();
+        });
         made->start = py::cpp_function([](py::object coroutine) {
             const Handoff &self = handoff();
             py::object task = runtime().create_task(coroutine);
