@@ -42,6 +42,18 @@ void bind_packaging(py::module_ &m) {
 
 void check_extras(py::handle extras) { zm::check_list(extras, "extras", true); }
 
+/// Binds a coroutine method that asks the index about one package name.
+template <zm::Coro (*query)(py::object, py::object)>
+void def_version_query(py::class_<RequirementSolver> &cls, const char *name, const char *doc) {
+    zm::def_coroutine_method(
+        cls, name,
+        [](py::object self, py::object package_name) -> zm::Coro {
+            zm::check_str(package_name, "package_name");
+            return query(std::move(self), std::move(package_name));
+        },
+        py::arg("package_name"), doc);
+}
+
 } // namespace
 
 void bind_solver(py::module_ &m) {
@@ -114,20 +126,10 @@ void bind_solver(py::module_ &m) {
         py::arg("package_name"), py::arg("version_spec"), py::arg("extras") = py::none(),
         "(version or None, from_dist): the installed version when it satisfies the specifier, "
         "else the highest matching version of the index.");
-    zm::def_coroutine_method(
-        cls, "_get_latest_version",
-        [](py::object self, py::object package_name) -> zm::Coro {
-            zm::check_str(package_name, "package_name");
-            return get_latest_version(std::move(self), std::move(package_name));
-        },
-        py::arg("package_name"), "The first (newest) version the index lists, or None.");
-    zm::def_coroutine_method(
-        cls, "_get_all_versions",
-        [](py::object self, py::object package_name) -> zm::Coro {
-            zm::check_str(package_name, "package_name");
-            return get_all_versions(std::move(self), std::move(package_name));
-        },
-        py::arg("package_name"), "Every version the index lists, newest first.");
+    def_version_query<&get_latest_version>(
+        cls, "_get_latest_version", "The first (newest) version the index lists, or None.");
+    def_version_query<&get_all_versions>(cls, "_get_all_versions",
+                                         "Every version the index lists, newest first.");
     cls.def(
         "_normalize_name",
         [](py::object, py::object name) {

@@ -491,16 +491,38 @@ private:
         return value;
     }
 
-    py::object array(const py::object &id, const py::object &payload) {
-        RecursionGuard guard;
+    /// A new array or dict proxy and where its elements go: the proxy itself when it is exactly
+    /// our own class, otherwise a plain list or map handed to its extend or update at the end.
+    struct Filling {
+        py::object proxy;
+        py::object target;
+        bool direct;
+    };
+
+    static Filling start_container(const py::object &id, bool dict) {
         const Names &s = state().s;
-        py::object cls = module_global(s.OfficeJsArray);
-        const bool ours = cls.ptr() == state().array_cls;
-        py::object out = ours ? proxies::new_container_proxy(cls, id, false)
+        py::object cls = module_global(dict ? s.OfficeJsDict : s.OfficeJsArray);
+        const bool ours = cls.ptr() == (dict ? state().dict_cls : state().array_cls);
+        py::object out = ours ? proxies::new_container_proxy(cls, id, dict)
                               : check(PyObject_CallOneArg(cls.ptr(), id.ptr()));
         const bool direct =
             ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
-        py::object items = direct ? out : check(PyList_New(0));
+        py::object target = direct ? out : check(dict ? PyDict_New() : PyList_New(0));
+        return {std::move(out), std::move(target), direct};
+    }
+
+    static py::object finish(const Filling &filling, bool dict) {
+        if (!filling.direct)
+            check(PyObject_CallMethodOneArg(filling.proxy.ptr(),
+                                            dict ? state().s.update : state().s.extend,
+                                            filling.target.ptr()));
+        return filling.proxy;
+    }
+
+    py::object array(const py::object &id, const py::object &payload) {
+        RecursionGuard guard;
+        const Filling filling = start_container(id, false);
+        const py::object &items = filling.target;
         if (truthy(payload)) {
             PyObject *p = payload.ptr();
             if (PyList_CheckExact(p)) {
@@ -526,21 +548,13 @@ private:
                     throw py::error_already_set();
             }
         }
-        if (!direct)
-            check(PyObject_CallMethodOneArg(out.ptr(), s.extend, items.ptr()));
-        return out;
+        return finish(filling, false);
     }
 
     py::object dict(const py::object &id, const py::object &payload) {
         RecursionGuard guard;
-        const Names &s = state().s;
-        py::object cls = module_global(s.OfficeJsDict);
-        const bool ours = cls.ptr() == state().dict_cls;
-        py::object out = ours ? proxies::new_container_proxy(cls, id, true)
-                              : check(PyObject_CallOneArg(cls.ptr(), id.ptr()));
-        const bool direct =
-            ours && Py_TYPE(out.ptr()) == reinterpret_cast<PyTypeObject *>(cls.ptr());
-        py::object entries = direct ? out : check(PyDict_New());
+        const Filling filling = start_container(id, true);
+        const py::object &entries = filling.target;
         if (truthy(payload)) {
             PyObject *p = payload.ptr();
             each_entry(p, PyDict_CheckExact(p), [&](const py::object &key, const py::object &x) {
@@ -548,9 +562,7 @@ private:
                     throw py::error_already_set();
             });
         }
-        if (!direct)
-            check(PyObject_CallMethodOneArg(out.ptr(), s.update, entries.ptr()));
-        return out;
+        return finish(filling, true);
     }
 
     bool fast_;
