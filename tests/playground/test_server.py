@@ -185,3 +185,5 @@ class TestCommand:
             if process.poll() is None:
                 process.kill()
                 process.wait()
+            process.stdout.close()
+            process.stderr.close()
