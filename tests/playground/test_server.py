@@ -45,6 +45,7 @@ class TestHttp:
     def test_nothing_but_the_page_files_is_served(self, playground, path):
         with pytest.raises(urllib.error.HTTPError) as raised:
             urllib.request.urlopen(playground.url.rstrip("/") + path, timeout=units())
+        raised.value.close()  # the error holds the response and its connection
         assert raised.value.code == 404
 
     @pytest.mark.parametrize("origin", ["http://127.0.0.1:{port}", "http://localhost:{port}"],
@@ -184,3 +185,5 @@ class TestCommand:
             if process.poll() is None:
                 process.kill()
                 process.wait()
+            process.stdout.close()
+            process.stderr.close()
