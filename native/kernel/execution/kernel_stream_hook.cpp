@@ -3,8 +3,10 @@
 #include "common/args.hpp"
 #include "common/error_record.hpp"
 #include "common/python_class.hpp"
+#include "common/text_format.hpp"
+#include "kernel/core/send_path.hpp"
 #include "kernel/execution/execution_runtime.hpp"
-#include "kernel/execution/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::execution {
 
@@ -54,7 +56,8 @@ Py_ssize_t write(py::object self, py::object text) {
     }
     if (failed) {
         swallow_exception([&] {
-            original.attr("write")(py::str(text::HOOK_ERROR_PREFIX) + error_text + py::str("\n"));
+            original.attr("write")(
+                core::str_of(zm::format(texts::HOOK_ERROR, core::exact_text_of(error_text))));
         });
     }
     return length;

@@ -1,9 +1,10 @@
 #include "kernel/registry/object_registry.hpp"
 
+#include "common/text_format.hpp"
 #include "kernel/channel/loop_submission.hpp"
-#include "kernel/channel/texts.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 #include <utility>
@@ -11,7 +12,6 @@
 
 namespace zm::kernel::registry {
 
-namespace text = channel::text;
 using channel::LockHold;
 using core::text_of;
 
@@ -29,8 +29,7 @@ py::object safe_repr(py::handle value, const py::object &name) {
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;
-        return py::str(std::string(text::REPR_FAILED_OPEN) + text_of(name) +
-                       text::REPR_FAILED_MIDDLE + text_of(e.value()) + text::REPR_FAILED_CLOSE);
+        return py::str(zm::format(texts::REPR_FAILED, text_of(name), text_of(e.value())));
     }
 }
 
@@ -49,15 +48,14 @@ void notify(py::handle kernel, py::handle message) {
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;
-        core::log().warning(std::string(text::NOTIFY_FAILED) +
-                            text_of(message.attr("get")("type")) + text::NOTIFY_FAILED_TO_LOOP +
-                            text_of(e.value()));
+        core::log().warning(zm::format(texts::NOTIFY_FAILED, text_of(message.attr("get")("type")),
+                                       text_of(e.value())));
     }
 }
 
 void save_object(py::handle kernel, py::handle key, py::handle value) {
     if (PyUnicode_GET_LENGTH(key.ptr()) == 0) {
-        PyErr_SetString(PyExc_ValueError, text::EMPTY_KEY);
+        PyErr_SetString(PyExc_ValueError, texts::EMPTY_KEY);
         throw py::error_already_set();
     }
     py::object replaced; // released after the lock: a finaliser may use the registry itself
@@ -77,8 +75,7 @@ void save_object(py::handle kernel, py::handle key, py::handle value) {
     notify(kernel, message);
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::SAVED_OBJECT) + text_of(key) + text::TYPE_OPEN +
-                     text_of(name) + text::CLOSE_PAREN);
+        logger.debug(zm::format(texts::SAVED_OBJECT, text_of(key), text_of(name)));
 }
 
 py::object get_object(py::handle kernel, py::handle key) {
@@ -101,7 +98,7 @@ void clear_object(py::handle kernel, py::handle key) {
     notify(kernel, message);
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::CLEARED_OBJECT) + text_of(key));
+        logger.debug(zm::format(texts::CLEARED_OBJECT, text_of(key)));
 }
 
 void clear_all_objects(py::handle kernel) {
@@ -118,7 +115,7 @@ void clear_all_objects(py::handle kernel) {
     notify(kernel, message);
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(text::CLEARED_ALL);
+        logger.debug(texts::CLEARED_ALL);
 }
 
 py::list get_object_registry(py::handle kernel) {

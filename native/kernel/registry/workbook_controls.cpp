@@ -1,15 +1,15 @@
 #include "kernel/registry/workbook_controls.hpp"
 
-#include "kernel/channel/texts.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/registry/object_registry.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 
 namespace zm::kernel::registry {
 
-namespace text = channel::text;
 using core::text_of;
 
 void set_enable_events(py::handle kernel, py::handle enable) {
@@ -25,7 +25,7 @@ void set_enable_events(py::handle kernel, py::handle enable) {
     notify(kernel, message);
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::SET_ENABLE_EVENTS) + (truth == 1 ? "True" : "False"));
+        logger.debug(zm::format(texts::SET_ENABLE_EVENTS, truth == 1 ? "True" : "False"));
 }
 
 void show_message_box(py::handle kernel, py::handle message, py::handle title, py::handle type) {
@@ -38,8 +38,7 @@ void show_message_box(py::handle kernel, py::handle message, py::handle title, p
     notify(kernel, notice);
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::MESSAGE_BOX_TITLE) + text_of(title) +
-                     text::MESSAGE_BOX_TYPE + text_of(type) + text::QUOTE);
+        logger.debug(zm::format(texts::MESSAGE_BOX_REQUESTED, text_of(title), text_of(type)));
 }
 
 } // namespace zm::kernel::registry
