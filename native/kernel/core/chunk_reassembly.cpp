@@ -329,13 +329,12 @@ Outcome reassemble(py::object self, py::object message) {
 
 /// {"type": "error", "message": ..., "original_type", "request_id"} for a dropped series.
 py::dict dropped_reply(const DroppedSeries &dropped) {
-    py::dict reply;
-    reply["type"] = "error";
-    reply["message"] = py::str(zm::format(texts::SERIES_DROPPED, text_of(dropped.original_type),
-                                          text_of(dropped.request_id), dropped.reason));
-    reply["original_type"] = dropped.original_type;
-    reply["request_id"] = dropped.request_id;
-    return reply;
+    return py::dict(py::arg("type") = "error",
+                    py::arg("message") = zm::format(texts::SERIES_DROPPED,
+                                                    text_of(dropped.original_type),
+                                                    text_of(dropped.request_id), dropped.reason),
+                    py::arg("original_type") = dropped.original_type,
+                    py::arg("request_id") = dropped.request_id);
 }
 
 } // namespace

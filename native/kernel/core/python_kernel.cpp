@@ -28,10 +28,7 @@ template <class... Args> py::object create_if_present(const char *name, Args &&.
 }
 
 py::dict error_message(const std::string &text) {
-    py::dict message;
-    message["type"] = "error";
-    message["message"] = text;
-    return message;
+    return py::dict(py::arg("type") = "error", py::arg("message") = text);
 }
 
 } // namespace

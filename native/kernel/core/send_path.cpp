@@ -27,23 +27,6 @@ std::string text_of(py::handle value) {
     return utf8(py::str(value));
 }
 
-std::string exact_text_of(py::handle str) {
-    py::object bytes = py::reinterpret_steal<py::object>(
-        PyUnicode_AsEncodedString(str.ptr(), "utf-8", "surrogatepass"));
-    if (!bytes)
-        throw py::error_already_set();
-    return std::string(PyBytes_AS_STRING(bytes.ptr()),
-                       static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
-}
-
-py::str str_of(std::string_view text) {
-    PyObject *s = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                                       "surrogatepass");
-    if (s == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(s);
-}
-
 namespace {
 
 /// Why `websocket.send` failed, when the failure is one to drop the message for: anything but a

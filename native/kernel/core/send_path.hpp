@@ -3,9 +3,6 @@
 
 #include "common/coroutine.hpp"
 
-#include <string>
-#include <string_view>
-
 namespace zm::kernel::core {
 
 /// `message.get(key, fallback)` for a dict (or subclass).
@@ -21,12 +18,6 @@ inline py::object dict_get(py::handle message, const py::object &key, const py::
 
 /// str(value) as UTF-8, for log texts.
 std::string text_of(py::handle value);
-
-/// A str as UTF-8 with lone surrogates kept as they are, for filling a template whose result
-/// becomes a str again through `str_of`: the text comes back unchanged.
-std::string exact_text_of(py::handle str);
-/// The str of a filled template whose pieces came from `exact_text_of`.
-py::str str_of(std::string_view text);
 
 Coro send_message(py::object self, py::object message);
 Coro send_message_direct(py::object self, py::object message);

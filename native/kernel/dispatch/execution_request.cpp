@@ -2,6 +2,7 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/exact_text.hpp"
 #include "common/text_format.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
@@ -131,7 +132,7 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
                 py::dict display;
                 display["type"] = "result_output";
                 display["content"] =
-                    core::str_of(zm::format(texts::RESULT_OUTPUT, core::exact_text_of(shown)));
+                    zm::exact_str(zm::format(texts::RESULT_OUTPUT, zm::exact_utf8(shown)));
                 display["request_id"] = request_id;
                 display["workbook_id"] = workbook_id;
                 display["source"] = source;

@@ -69,17 +69,11 @@ py::dict path_reply(const char *type, py::handle path) {
 py::object loader() { return core::module_attr("in_memory_loader"); }
 
 py::dict module_reply(const char *type, py::handle module_name) {
-    py::dict reply;
-    reply["type"] = type;
-    reply["module_name"] = module_name;
-    return reply;
+    return py::dict(py::arg("type") = type, py::arg("module_name") = module_name);
 }
 
 py::dict error_reply(const char *text) {
-    py::dict reply;
-    reply["type"] = "error";
-    reply["message"] = text;
-    return reply;
+    return py::dict(py::arg("type") = "error", py::arg("message") = text);
 }
 
 } // namespace
@@ -120,13 +114,10 @@ py::dict handle_set_package_paths(py::object kernel, py::object message) {
     py::object insight = code_insight(kernel);
     if (!insight.is_none())
         tell_code_insight(kernel, insight, "update_sys_paths", py::list(new_paths));
-    py::dict reply;
-    reply["type"] = "package_paths_updated";
-    reply["paths_added"] = count;
-    reply["modules_unloaded"] = unloaded;
-    reply["workbook_id"] = kernel.attr("workbook_id");
     core::log().info(zm::format(texts::PACKAGE_PATHS_UPDATED, count, unloaded));
-    return reply;
+    return py::dict(py::arg("type") = "package_paths_updated", py::arg("paths_added") = count,
+                    py::arg("modules_unloaded") = unloaded,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::dict handle_set_python_paths(py::object kernel, py::object message) {
@@ -144,12 +135,9 @@ py::dict handle_set_python_paths(py::object kernel, py::object message) {
     if (!insight.is_none())
         tell_code_insight(kernel, insight, "update_sys_paths", py::list(path_list));
     const Py_ssize_t count = PyList_GET_SIZE(new_paths.ptr());
-    py::dict reply;
-    reply["type"] = "python_paths_updated";
-    reply["paths_added"] = count;
-    reply["workbook_id"] = kernel.attr("workbook_id");
     core::log().info(zm::format(texts::PYTHON_PATHS_UPDATED, count));
-    return reply;
+    return py::dict(py::arg("type") = "python_paths_updated", py::arg("paths_added") = count,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::dict handle_unload_and_clear_paths(py::object kernel, py::object message) {
@@ -157,13 +145,10 @@ py::dict handle_unload_and_clear_paths(py::object kernel, py::object message) {
     const std::size_t unloaded = execution::unload_modules_by_prefix(paths);
     remove_from_sys_path(paths, texts::REMOVED_PATH);
     const Py_ssize_t count = PyList_GET_SIZE(paths.ptr());
-    py::dict reply;
-    reply["type"] = "modules_unloaded";
-    reply["modules_unloaded"] = unloaded;
-    reply["paths_cleared"] = count;
-    reply["workbook_id"] = kernel.attr("workbook_id");
     core::log().info(zm::format(texts::MODULES_UNLOADED, unloaded, count));
-    return reply;
+    return py::dict(py::arg("type") = "modules_unloaded", py::arg("modules_unloaded") = unloaded,
+                    py::arg("paths_cleared") = count,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::dict handle_update_module(py::object, py::object message) {

@@ -43,9 +43,7 @@ private:
 
 py::object handle_reset_namespace(py::object kernel, py::object) {
     kernel.attr("executor").attr("reset_namespace")();
-    py::dict reply;
-    reply["type"] = "namespace_reset";
-    return reply;
+    return py::dict(py::arg("type") = "namespace_reset");
 }
 
 py::object handle_cancel_streaming(py::object kernel, py::object message) {
@@ -60,17 +58,14 @@ py::object handle_debug_control(py::object kernel, py::object msg_type) {
         return py::none();
     const std::string type = text_of(msg_type);
     py::object active = debugger(kernel);
-    py::dict reply;
     if (type == "debug_continue") {
         active.attr("continue_execution")();
-        reply["type"] = "debug_resumed";
-        return reply;
+        return py::dict(py::arg("type") = "debug_resumed");
     }
     if (type == "debug_stop") {
         active.attr("stop_debugging")();
-        reply["type"] = "debug_terminated";
-        reply["workbook_id"] = kernel.attr("workbook_id");
-        return reply;
+        return py::dict(py::arg("type") = "debug_terminated",
+                        py::arg("workbook_id") = kernel.attr("workbook_id"));
     }
     if (type == "debug_step_over")
         active.attr("step_over")();
@@ -84,11 +79,9 @@ py::object handle_debug_control(py::object kernel, py::object msg_type) {
 py::object handle_debug_evaluate(py::object kernel, py::object message) {
     py::object expression = str_field(message, "expression", py::str(""));
     py::object request_id = field(message, "request_id", py::none());
-    py::dict reply;
-    reply["type"] = "debug_evaluate_result";
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    reply["request_id"] = request_id;
-    reply["expression"] = expression;
+    py::dict reply(py::arg("type") = "debug_evaluate_result",
+                   py::arg("workbook_id") = kernel.attr("workbook_id"),
+                   py::arg("request_id") = request_id, py::arg("expression") = expression);
     if (!debugger_active(kernel)) {
         reply["error"] = texts::NO_DEBUG_SESSION;
         return reply;
@@ -163,11 +156,8 @@ py::object handle_get_object_registry(py::object kernel, py::object) {
     if (logger.debug_enabled())
         logger.debug(texts::OBJECT_REGISTRY_REQUEST);
     py::object objects = kernel.attr("get_object_registry")();
-    py::dict reply;
-    reply["type"] = "object_registry_response";
-    reply["objects"] = objects;
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    return reply;
+    return py::dict(py::arg("type") = "object_registry_response", py::arg("objects") = objects,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::object handle_set_hover_mode(py::object kernel, py::object message) {
@@ -181,11 +171,8 @@ py::object handle_set_hover_mode(py::object kernel, py::object message) {
         return py::none();
     }
     insight.attr("set_hover_mode")(mode);
-    py::dict reply;
-    reply["type"] = "hover_mode_updated";
-    reply["mode"] = mode;
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    return reply;
+    return py::dict(py::arg("type") = "hover_mode_updated", py::arg("mode") = mode,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 } // namespace zm::kernel::dispatch

@@ -2,10 +2,10 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/exact_text.hpp"
 #include "common/logging.hpp"
 #include "common/python_class.hpp"
 #include "common/text_format.hpp"
-#include "kernel/core/send_path.hpp"
 #include "kernel/execution/execution_runtime.hpp"
 #include "kernel/texts.hpp"
 
@@ -156,7 +156,7 @@ void delete_module(py::object self, py::object module_name) {
 } // namespace
 
 py::str virtual_file_name(py::handle module_name) {
-    return core::str_of(zm::format(texts::VIRTUAL_FILE, core::exact_text_of(py::str(module_name))));
+    return zm::exact_str(zm::format(texts::VIRTUAL_FILE, zm::str_utf8(module_name)));
 }
 
 bool install_meta_path_finder(py::handle loader) {

@@ -2,9 +2,9 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/exact_text.hpp"
 #include "common/python_class.hpp"
 #include "common/text_format.hpp"
-#include "kernel/core/send_path.hpp"
 #include "kernel/execution/execution_runtime.hpp"
 #include "kernel/texts.hpp"
 
@@ -57,7 +57,7 @@ Py_ssize_t write(py::object self, py::object text) {
     if (failed) {
         swallow_exception([&] {
             original.attr("write")(
-                core::str_of(zm::format(texts::HOOK_ERROR, core::exact_text_of(error_text))));
+                zm::exact_str(zm::format(texts::HOOK_ERROR, zm::exact_utf8(error_text))));
         });
     }
     return length;

@@ -33,13 +33,6 @@ py::object safe_repr(py::handle value, const py::object &name) {
     }
 }
 
-py::dict registry_update(const char *action) {
-    py::dict message;
-    message["type"] = "object_registry_update";
-    message["action"] = action;
-    return message;
-}
-
 } // namespace
 
 void notify(py::handle kernel, py::handle message) {
@@ -67,12 +60,11 @@ void save_object(py::handle kernel, py::handle key, py::handle value) {
     }
     replaced = py::object();
     py::object name = type_name(value);
-    py::dict message = registry_update("update");
-    message["key"] = key;
-    message["object_type"] = name;
-    message["repr"] = safe_repr(value, name);
-    message["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, message);
+    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
+                            py::arg("action") = "update",
+                            py::arg("key") = key, py::arg("object_type") = name,
+                            py::arg("repr") = safe_repr(value, name),
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
         logger.debug(zm::format(texts::SAVED_OBJECT, text_of(key), text_of(name)));
@@ -92,10 +84,10 @@ void clear_object(py::handle kernel, py::handle key) {
         removed = keeper.attr("pop")(key, py::none());
     }
     removed = py::object();
-    py::dict message = registry_update("delete");
-    message["key"] = key;
-    message["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, message);
+    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
+                            py::arg("action") = "delete",
+                            py::arg("key") = key,
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
         logger.debug(zm::format(texts::CLEARED_OBJECT, text_of(key)));
@@ -110,9 +102,9 @@ void clear_all_objects(py::handle kernel) {
         keeper.clear();
     }
     removed = py::object();
-    py::dict message = registry_update("clear_all");
-    message["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, message);
+    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
+                            py::arg("action") = "clear_all",
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
         logger.debug(texts::CLEARED_ALL);
@@ -131,11 +123,8 @@ py::list get_object_registry(py::handle kernel) {
     for (py::handle item : items) {
         py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
         py::object name = type_name(pair[1]);
-        py::dict entry;
-        entry["key"] = pair[0];
-        entry["type"] = name;
-        entry["repr"] = safe_repr(pair[1], name);
-        entries.append(entry);
+        entries.append(py::dict(py::arg("key") = pair[0], py::arg("type") = name,
+                                py::arg("repr") = safe_repr(pair[1], name)));
     }
     return entries;
 }
