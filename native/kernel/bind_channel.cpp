@@ -7,10 +7,10 @@
 #include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/request_channel.hpp"
 #include "kernel/channel/stream_sender.hpp"
-#include "kernel/channel/texts.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/registry/object_registry.hpp"
 #include "kernel/registry/workbook_controls.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel {
 
@@ -31,7 +31,7 @@ void bind_channel(py::module_ &m) {
                        check_str(key, "key");
                        save_object(self, key, value);
                    },
-                   py::arg("self"), py::arg("key"), py::arg("value"), channel::doc::SAVE_OBJECT));
+                   py::arg("self"), py::arg("key"), py::arg("value"), texts::doc::SAVE_OBJECT));
     add_method(kernel_class, "get_object",
                method(
                    "get_object",
@@ -39,7 +39,7 @@ void bind_channel(py::module_ &m) {
                        check_str(key, "key");
                        return get_object(self, key);
                    },
-                   py::arg("self"), py::arg("key"), channel::doc::GET_OBJECT));
+                   py::arg("self"), py::arg("key"), texts::doc::GET_OBJECT));
     add_method(kernel_class, "clear_object",
                method(
                    "clear_object",
@@ -47,21 +47,21 @@ void bind_channel(py::module_ &m) {
                        check_str(key, "key");
                        clear_object(self, key);
                    },
-                   py::arg("self"), py::arg("key"), channel::doc::CLEAR_OBJECT));
+                   py::arg("self"), py::arg("key"), texts::doc::CLEAR_OBJECT));
     add_method(kernel_class, "clear_all_objects",
                method(
                    "clear_all_objects", [](py::object self) { clear_all_objects(self); },
-                   py::arg("self"), channel::doc::CLEAR_ALL_OBJECTS));
+                   py::arg("self"), texts::doc::CLEAR_ALL_OBJECTS));
     add_method(kernel_class, "get_object_registry",
                method(
                    "get_object_registry",
                    [](py::object self) { return get_object_registry(self); }, py::arg("self"),
-                   channel::doc::GET_OBJECT_REGISTRY));
+                   texts::doc::GET_OBJECT_REGISTRY));
     add_method(kernel_class, "set_enable_events",
                method(
                    "set_enable_events",
                    [](py::object self, py::object enable) { set_enable_events(self, enable); },
-                   py::arg("self"), py::arg("enable"), channel::doc::SET_ENABLE_EVENTS));
+                   py::arg("self"), py::arg("enable"), texts::doc::SET_ENABLE_EVENTS));
     add_method(kernel_class, "show_message_box",
                method(
                    "show_message_box",
@@ -72,12 +72,12 @@ void bind_channel(py::module_ &m) {
                        show_message_box(self, message, title, type);
                    },
                    py::arg("self"), py::arg("message"),
-                   py::arg("title") = channel::text::DEFAULT_TITLE,
-                   py::arg("type") = channel::text::DEFAULT_MSG_TYPE,
-                   channel::doc::SHOW_MESSAGE_BOX));
+                   py::arg("title") = texts::DEFAULT_TITLE,
+                   py::arg("type") = texts::DEFAULT_MSG_TYPE,
+                   texts::doc::SHOW_MESSAGE_BOX));
     core::hooks().install_streams = &channel::install_streams;
     py::class_<channel::ReleaseWaiter>(m, "_ReleaseWaiter")
-        .def("set", &channel::ReleaseWaiter::set, channel::doc::RELEASE_WAITER_SET);
+        .def("set", &channel::ReleaseWaiter::set, texts::doc::RELEASE_WAITER_SET);
     core::hooks().install_request_channel = [](py::object kernel) {
         channel::install_request_channel(kernel);
         channel::install_release_channel(kernel);

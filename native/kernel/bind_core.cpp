@@ -4,12 +4,12 @@
 #include "common/python_class.hpp"
 #include "kernel/bindings.hpp"
 #include "kernel/core/chunk_reassembly.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/message_batcher.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/core/texts.hpp"
 
 namespace zm::kernel {
 

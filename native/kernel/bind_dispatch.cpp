@@ -7,7 +7,7 @@
 #include "kernel/dispatch/dispatch_runtime.hpp"
 #include "kernel/dispatch/execution_request.hpp"
 #include "kernel/dispatch/message_dispatcher.hpp"
-#include "kernel/dispatch/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel {
 
@@ -23,7 +23,7 @@ void bind_dispatch(py::module_ &m) {
         },
         py::name("_execute_code_async"), py::arg("self"), py::arg("code"), py::arg("request_id"),
         py::arg("function_name") = py::none(), py::arg("source") = "ide",
-        doc::EXECUTE_CODE_ASYNC);
+        texts::doc::EXECUTE_CODE_ASYNC);
     py::setattr(kernel_class, "_execute_code_async", mark_coroutine_function(execute));
     core::OwnMethods &own = core::own_methods();
     own.execute_code_async = core::class_function(kernel_class, "_execute_code_async");

@@ -1,5 +1,6 @@
 #include "common/args.hpp"
 #include "common/python_class.hpp"
+#include "common/text_format.hpp"
 #include "kernel/bindings.hpp"
 #include "kernel/execution/code_executor.hpp"
 #include "kernel/execution/console_globals.hpp"
@@ -9,8 +10,8 @@
 #include "kernel/execution/module_unloader.hpp"
 #include "kernel/execution/output_routing.hpp"
 #include "kernel/execution/stream_capture.hpp"
-#include "kernel/execution/texts.hpp"
 #include "kernel/execution/virtual_environment.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 
@@ -25,22 +26,21 @@ namespace {
 py::object import_user_package() {
     py::object package;
     try {
-        package = py::module_::import(USER_PACKAGE_MODULE);
+        package = py::module_::import(texts::USER_PACKAGE_MODULE);
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_ImportError))
             throw;
-        return py::module_::import(USER_PACKAGE_NAME);
+        return py::module_::import(texts::USER_PACKAGE_NAME);
     }
     py::dict modules = execution_runtime().sys.attr("modules");
-    modules[USER_PACKAGE_NAME] = package;
-    const std::string prefix = std::string(USER_PACKAGE_MODULE) + ".";
+    modules[texts::USER_PACKAGE_NAME] = package;
+    const std::string_view prefix = texts::USER_SUBMODULE_PREFIX;
     for (py::handle name : py::list(modules)) {
         if (!PyUnicode_Check(name.ptr()))
             continue;
         const std::string text = utf8(name);
         if (text.compare(0, prefix.size(), prefix) == 0) {
-            const std::string alias =
-                std::string(USER_PACKAGE_NAME) + "." + text.substr(prefix.size());
+            const std::string alias = zm::format(texts::USER_SUBMODULE, text.substr(prefix.size()));
             if (!modules.contains(alias))
                 modules[py::str(alias)] = modules[name];
         }
@@ -49,8 +49,8 @@ py::object import_user_package() {
 }
 
 py::object make_text_stream(const char *name, py::dict ns, const char *doc) {
-    return make_class(KERNEL_MODULE_NAME, name, py::make_tuple(execution_runtime().text_io_base),
-                      ns, doc);
+    return make_class(texts::KERNEL_MODULE_NAME, name,
+                      py::make_tuple(execution_runtime().text_io_base), ns, doc);
 }
 
 void check_mapping(py::handle value, const char *name) {
@@ -58,12 +58,12 @@ void check_mapping(py::handle value, const char *name) {
 }
 
 void bind_code_executor(py::module_ &m) {
-    py::class_<CodeExecutor>(m, "CodeExecutor", doc::CODE_EXECUTOR)
+    py::class_<CodeExecutor>(m, "CodeExecutor", texts::doc::CODE_EXECUTOR)
         .def(py::init<>())
         .def("execute", &CodeExecutor::execute, py::arg("code"),
              py::arg("stdout_callback") = py::none(), py::arg("stderr_callback") = py::none(),
-             doc::EXECUTE)
-        .def("reset_namespace", &CodeExecutor::reset_namespace, doc::RESET_NAMESPACE)
+             texts::doc::EXECUTE)
+        .def("reset_namespace", &CodeExecutor::reset_namespace, texts::doc::RESET_NAMESPACE)
         .def_property(
             "globals", [](const CodeExecutor &self) { return self.globals; },
             [](CodeExecutor &self, py::object value) {
@@ -93,7 +93,7 @@ void bind_virtual_environment(py::module_ &m) {
     };
     auto original = list_property(&VirtualEnvironment::original_path, "original_path");
     auto custom = list_property(&VirtualEnvironment::custom_paths, "custom_paths");
-    py::class_<VirtualEnvironment>(m, "VirtualEnvironment", doc::VIRTUAL_ENVIRONMENT)
+    py::class_<VirtualEnvironment>(m, "VirtualEnvironment", texts::doc::VIRTUAL_ENVIRONMENT)
         .def(py::init<py::object>(), py::arg("workbook_id"))
         .def("add_path", &VirtualEnvironment::add_path, py::arg("path"),
              "Add `path` to the workbook's paths and to the front of sys.path.")
@@ -110,7 +110,7 @@ void bind_virtual_environment(py::module_ &m) {
 }
 
 void bind_stream_router(py::module_ &m) {
-    py::class_<StreamRouter> cls(m, "StreamRouter", doc::STREAM_ROUTER);
+    py::class_<StreamRouter> cls(m, "StreamRouter", texts::doc::STREAM_ROUTER);
     cls.def("flush", &StreamRouter::flush)
         .def("writable", [](const StreamRouter &) { return true; })
         .def("readable", [](const StreamRouter &) { return false; })
@@ -142,26 +142,26 @@ void bind_execution(py::module_ &m) {
     rt.user_package = import_user_package();
 
     rt.stream_capture = make_text_stream("StreamCapture", stream_capture_namespace(),
-                                         doc::STREAM_CAPTURE);
+                                         texts::doc::STREAM_CAPTURE);
     m.attr("StreamCapture") = rt.stream_capture;
     m.attr("KernelStreamHook") = make_text_stream(
-        "KernelStreamHook", kernel_stream_hook_namespace(), doc::KERNEL_STREAM_HOOK);
+        "KernelStreamHook", kernel_stream_hook_namespace(), texts::doc::KERNEL_STREAM_HOOK);
     bind_stream_router(m);
     init_output_routing();
 
     rt.console_globals =
-        make_class(KERNEL_MODULE_NAME, "ConsoleGlobals",
+        make_class(texts::KERNEL_MODULE_NAME, "ConsoleGlobals",
                    py::make_tuple(py::reinterpret_borrow<py::object>(
                        reinterpret_cast<PyObject *>(&PyDict_Type))),
-                   console_globals_namespace(), doc::CONSOLE_GLOBALS);
+                   console_globals_namespace(), texts::doc::CONSOLE_GLOBALS);
     m.attr("ConsoleGlobals") = rt.console_globals;
     bind_code_executor(m);
 
     py::module_ abc = py::module_::import("importlib.abc");
     py::object loader_class = make_class(
-        KERNEL_MODULE_NAME, "InMemoryModuleLoader",
+        texts::KERNEL_MODULE_NAME, "InMemoryModuleLoader",
         py::make_tuple(abc.attr("MetaPathFinder"), abc.attr("Loader")),
-        in_memory_module_loader_namespace(), doc::IN_MEMORY_MODULE_LOADER);
+        in_memory_module_loader_namespace(), texts::doc::IN_MEMORY_MODULE_LOADER);
     m.attr("InMemoryModuleLoader") = loader_class;
     py::object loader = loader_class();
     m.attr("in_memory_loader") = loader;
@@ -170,11 +170,11 @@ void bind_execution(py::module_ &m) {
     bind_virtual_environment(m);
 
     m.def("extract_tracebak_string", &extract_tracebak_string, py::arg("e"),
-          doc::EXTRACT_TRACEBACK);
+          texts::doc::EXTRACT_TRACEBACK);
     m.def(
         "_unload_modules_by_prefix",
         [](py::object paths) { return unload_modules_by_prefix(paths); }, py::arg("paths"),
-        doc::UNLOAD_BY_PREFIX);
+        texts::doc::UNLOAD_BY_PREFIX);
 }
 
 } // namespace zm::kernel

@@ -57,7 +57,7 @@ def test_schemas_name_every_type_the_kernel_dispatches_and_builds() -> None:
     rows = set(re.findall(r'\{"([a-z_]+)", &', table)) | {"chunk"}
     assert rows == set(_types(INCOMING))
     sources = "".join(p.read_text() for p in native.rglob("*.[ch]pp"))
-    built = set(re.findall(r'\["type"\] = "([a-z_]+)"', sources))
+    built = set(re.findall(r'(?:\["type"\]|py::arg\("type"\)) = "([a-z_]+)"', sources))
     built |= set(re.findall(r'(?:SYS_REQUEST|STREAM_TYPE|BATCH_TYPE|CHUNK_HEADER_TYPE) = "(\w+)"',
                             sources))
     # A module run without debug hands itself a custom function call; that one never leaves.

@@ -1,11 +1,12 @@
 #include "kernel/channel/release_channel.hpp"
 
 #include "common/args.hpp"
+#include "common/text_format.hpp"
 #include "kernel/channel/loop_submission.hpp"
-#include "kernel/channel/texts.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 
@@ -50,10 +51,10 @@ void flush(const py::object &kernel) {
             py::dict payload = py::reinterpret_borrow<py::dict>(item);
             py::object request_id = channel_runtime().uuid4().attr("hex");
             payload["requestId"] = request_id;
-            payload["kind"] = text::KIND_REQUEST;
+            payload["kind"] = texts::KIND_REQUEST;
             waiters[request_id] = py::cast(ReleaseWaiter{kernel, request_id});
             py::dict message;
-            message["type"] = text::SYS_REQUEST;
+            message["type"] = texts::SYS_REQUEST;
             message["payload"] = payload;
             messages.append(message);
         }
@@ -117,14 +118,14 @@ void install_release_channel(py::object kernel) {
             try {
                 flush(kernel);
             } catch (py::error_already_set &e) {
-                core::log().warning(std::string(text::RELEASE_FAILED) + e.what());
+                core::log().warning(zm::format(texts::RELEASE_FAILED, e.what()));
             }
         },
         py::name("flush_releases"));
     flush_callback = callback.release().ptr();
     py::cpp_function send(
         [kernel](py::object req) { new_send_request_nowait(kernel, req); },
-        py::name("new_send_request_nowait"), py::arg("req"), doc::NEW_SEND_REQUEST_NOWAIT);
+        py::name("new_send_request_nowait"), py::arg("req"), texts::doc::NEW_SEND_REQUEST_NOWAIT);
     messaging.attr("send_request_nowait") = send;
 }
 

@@ -1,14 +1,15 @@
 #include "kernel/channel/request_channel.hpp"
 
 #include "common/args.hpp"
+#include "common/text_format.hpp"
 #include "common/uuid4.hpp"
 #include "kernel/channel/loop_submission.hpp"
 #include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/response_scan.hpp"
-#include "kernel/channel/texts.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 
@@ -52,11 +53,11 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
     py::object request_id = payload.attr("get")("requestId");
     py::object thread = channel_runtime().current_thread();
     if (on_loop_thread(thread))
-        raise_text(PyExc_RuntimeError, text::LOOP_THREAD_REFUSED);
-    const std::string worker = std::string(text::WORKER_THREAD) + text_of(thread.attr("name"));
+        raise_text(PyExc_RuntimeError, texts::LOOP_THREAD_REFUSED);
+    const std::string worker = text_of(thread.attr("name"));
     const std::string id_text = text_of(request_id);
     if (logger.debug_enabled())
-        logger.debug(worker + text::SENDING + id_text);
+        logger.debug(zm::format(texts::SENDING_SYS_REQUEST, worker, id_text));
 
     // The waiter exists before the request leaves, so an immediate answer is never missed.
     py::object event = channel_runtime().threading_event();
@@ -66,7 +67,7 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
         futures[request_id] = event;
     }
     py::dict message;
-    message["type"] = text::SYS_REQUEST;
+    message["type"] = texts::SYS_REQUEST;
     message["payload"] = payload;
     try {
         // Through the output queue: behind the worker's earlier output, and without a task of
@@ -84,7 +85,7 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
         throw;
     }
     if (logger.debug_enabled())
-        logger.debug(worker + text::WAITING + id_text);
+        logger.debug(zm::format(texts::WAITING_SYS_RESPONSE, worker, id_text));
 
     bool signalled = false;
     try {
@@ -97,26 +98,25 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
     py::object data = take_entries(kernel, request_id);
     if (signalled) {
         if (logger.debug_enabled())
-            logger.debug(worker + text::RECEIVED + id_text);
+            logger.debug(zm::format(texts::RECEIVED_SYS_RESPONSE, worker, id_text));
         if (PyExceptionInstance_Check(data.ptr())) {
             // The listener could not decode the response: its error stands for the answer.
             PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(data.ptr())), data.ptr());
             throw py::error_already_set();
         }
         if (data.is_none()) {
-            const std::string missing = std::string(text::DATA_MISSING) + id_text;
-            logger.error(std::string(text::KERNEL_PREFIX) + missing);
-            raise_text(PyExc_RuntimeError, missing);
+            logger.error(zm::format(texts::DATA_MISSING_LOG, id_text));
+            raise_text(PyExc_RuntimeError, zm::format(texts::DATA_MISSING, id_text));
         }
         return data;
     }
     // A response stored between the end of the wait and the removal above arrived in time.
     if (!data.is_none())
         return data;
-    logger.error(worker + text::TIMED_OUT + id_text);
+    logger.error(zm::format(texts::SYS_REQUEST_TIMED_OUT, worker, id_text));
     py::object seconds = py::str(py::float_(py::reinterpret_borrow<py::object>(timeout)));
     raise_text(PyExc_TimeoutError,
-               std::string(text::TIMEOUT_AFTER) + text_of(seconds) + text::SECONDS_SEP + id_text);
+               zm::format(texts::TIMEOUT_AFTER, text_of(seconds), id_text));
 }
 
 py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle timeout) {
@@ -127,13 +127,13 @@ py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle t
         throw py::error_already_set();
     py::dict payload = py::reinterpret_steal<py::dict>(copy);
     payload["requestId"] = py::str(zm::uuid4_hex());
-    payload["kind"] = text::KIND_REQUEST;
+    payload["kind"] = texts::KIND_REQUEST;
     return send_sys_request(kernel, payload, timeout);
 }
 
 bool fail_waiter(py::handle kernel, py::handle request_id, const std::string &problem) {
     py::object error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
-        py::str(std::string(text::UNDECODABLE_RESPONSE) + problem));
+        py::str(zm::format(texts::UNDECODABLE_RESPONSE, problem)));
     bool woken = false;
     {
         LockHold hold(kernel.attr("_response_lock"));
@@ -149,8 +149,7 @@ bool fail_waiter(py::handle kernel, py::handle request_id, const std::string &pr
         }
     }
     if (woken)
-        core::log().warning(std::string(text::WAITER_FAILED) + text_of(request_id) +
-                            text::COLON_SEP + problem);
+        core::log().warning(zm::format(texts::WAITER_FAILED, text_of(request_id), problem));
     return woken;
 }
 
@@ -179,7 +178,7 @@ void install_request_channel(py::object kernel) {
             return new_send_request_sync(kernel, req, timeout);
         },
         py::name("new_send_request_sync"), py::arg("req"), py::arg("timeout") = 30.0,
-        doc::NEW_SEND_REQUEST_SYNC);
+        texts::doc::NEW_SEND_REQUEST_SYNC);
     messaging.attr("send_request_sync") = send;
 }
 

@@ -1,10 +1,11 @@
 #include "kernel/channel/stream_sender.hpp"
 
+#include "common/text_format.hpp"
 #include "kernel/channel/loop_submission.hpp"
-#include "kernel/channel/texts.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
+#include "kernel/texts.hpp"
 
 #include <memory>
 #include <string>
@@ -36,8 +37,8 @@ void queue_stream_piece(py::handle kernel, std::shared_ptr<const core::OutputHea
             throw;
         const Logger &logger = core::log();
         if (logger.debug_enabled())
-            logger.debug(std::string(text::KERNEL_PREFIX) + core::text_of(stream_type) +
-                         text::STREAMING_ERROR + core::text_of(e.value()));
+            logger.debug(zm::format(texts::STREAMING_ERROR, core::text_of(stream_type),
+                                    core::text_of(e.value())));
     }
 }
 
@@ -62,7 +63,7 @@ void install_streams(py::object kernel) {
             queue_stream_piece(kernel, head, stream_type, content);
         },
         py::name("send_stream_message"), py::arg("stream_type"), py::arg("content"),
-        doc::SEND_STREAM_MESSAGE);
+        texts::doc::SEND_STREAM_MESSAGE);
     py::object hook_class = core::runtime().module.attr("KernelStreamHook");
     py::module_ sys = py::module_::import("sys");
     sys.attr("stdout") = hook_class(out, sender);

@@ -1,10 +1,12 @@
 #include "kernel/core/chunk_reassembly.hpp"
 
+#include "common/text_format.hpp"
 #include "kernel/core/chunk_plan.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/core/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -166,15 +168,15 @@ py::object parse_series(py::handle self, py::handle joined, py::handle chunk_id,
     if (failed || !parsed) {
         hooks().undecodable(py::reinterpret_borrow<py::object>(self),
                             py::reinterpret_borrow<py::object>(joined), failure);
-        problem = std::string(text::REASSEMBLY_PARSE_FAILED) + failure;
+        problem = zm::format(texts::REASSEMBLY_PARSE_FAILED, failure);
         return py::none();
     }
     if (!PyDict_Check(parsed.ptr())) {
-        problem = std::string(text::REASSEMBLED_NOT_OBJECT) + text_of(chunk_id) + text::DROPPING_IT;
+        problem = zm::format(texts::REASSEMBLED_NOT_OBJECT, text_of(chunk_id));
         return py::none();
     }
     if (is_text(dict_get(parsed, "type", py::none()), CHUNK_HEADER_TYPE)) {
-        problem = std::string(text::NESTED_CHUNK) + text_of(chunk_id) + text::REJECTING;
+        problem = zm::format(texts::NESTED_CHUNK, text_of(chunk_id));
         return py::none();
     }
     return parsed;
@@ -190,14 +192,13 @@ py::object open_series(Reassembly &state, py::handle chunk_id, py::handle messag
     if (state.open_series() >= MAX_OPEN_CHUNK_SERIES) {
         auto [stalest, idle] = state.stalest(now);
         if (idle < CHUNK_SERIES_IDLE_SECONDS) {
-            problem = std::string(text::TOO_MANY_SERIES) + std::to_string(MAX_OPEN_CHUNK_SERIES) +
-                      text::REFUSING_SERIES + text_of(chunk_id);
+            problem = zm::format(texts::TOO_MANY_SERIES_REFUSED, MAX_OPEN_CHUNK_SERIES,
+                                 text_of(chunk_id));
             return py::object();
         }
         dropped.push_back(state.drop(stalest, py::none(),
-                                     std::string(text::TOO_MANY_SERIES) +
-                                         std::to_string(MAX_OPEN_CHUNK_SERIES) +
-                                         text::DROPPING_IDLE + text_of(stalest)));
+                                     zm::format(texts::TOO_MANY_SERIES_DROPPED_IDLE,
+                                                MAX_OPEN_CHUNK_SERIES, text_of(stalest))));
     }
     const Runtime::Names &n = runtime().names;
     py::list slots(total);
@@ -224,15 +225,15 @@ Outcome reassemble(py::object self, py::object message) {
     py::object data = dict_get(message, "data", py::str(""));
     Outcome outcome;
     if (chunk_id.is_none() || index_obj.is_none() || total_obj.is_none()) {
-        logger.error(text::CHUNK_MISSING_FIELDS);
+        logger.error(texts::CHUNK_MISSING_FIELDS);
         return outcome;
     }
     if (!PyLong_Check(index_obj.ptr()) || !PyLong_Check(total_obj.ptr())) {
-        logger.error(text::CHUNK_NOT_INTEGERS);
+        logger.error(texts::CHUNK_NOT_INTEGERS);
         return outcome;
     }
     if (!PyUnicode_Check(chunk_id.ptr())) {
-        logger.error(text::CHUNK_ID_NOT_TEXT);
+        logger.error(texts::CHUNK_ID_NOT_TEXT);
         return outcome;
     }
     Reassembly state(self);
@@ -240,7 +241,7 @@ Outcome reassemble(py::object self, py::object message) {
     if (!series && state.was_dropped(chunk_id)) {
         // The rest of a series already dropped and answered.
         if (logger.debug_enabled())
-            logger.debug(std::string(text::CHUNK_OF_DROPPED_SERIES) + text_of(chunk_id));
+            logger.debug(zm::format(texts::CHUNK_OF_DROPPED_SERIES, text_of(chunk_id)));
         return outcome;
     }
     const std::int64_t index = clamped(index_obj);
@@ -248,30 +249,29 @@ Outcome reassemble(py::object self, py::object message) {
     const std::int64_t series_total = series ? clamped(series["total"]) : -1;
     switch (check_chunk(index, total, series_total, MAX_CHUNK_SERIES_CHUNKS)) {
     case ChunkVerdict::IndexOutOfRange:
-        logger.error(std::string(text::INVALID_CHUNK_INDEX) + text_of(index_obj) +
-                     text::FOR_TOTAL_CHUNKS + text_of(total_obj));
+        logger.error(
+            zm::format(texts::INVALID_CHUNK_INDEX, text_of(index_obj), text_of(total_obj)));
         return outcome;
     case ChunkVerdict::TooManyChunks:
         outcome.dropped.push_back(state.drop(chunk_id, message,
-                                     std::string(text::CHUNK_SERIES_TOO_LONG) + text_of(total_obj) +
-                                         text::EXCEEDS_LIMIT_OF +
-                                         std::to_string(MAX_CHUNK_SERIES_CHUNKS)));
+                                             zm::format(texts::CHUNK_SERIES_TOO_LONG,
+                                                        text_of(total_obj),
+                                                        MAX_CHUNK_SERIES_CHUNKS)));
         return outcome;
     case ChunkVerdict::TotalMismatch:
-        outcome.dropped.push_back(state.drop(
-            chunk_id, message,
-            std::string(text::CHUNK_TOTAL_MISMATCH) + text_of(total_obj) + text::DIFFERS_FROM_SERIES +
-                std::to_string(series_total) + text::FOR_CHUNK_ID + text_of(chunk_id) +
-                text::DROPPING_SERIES));
+        outcome.dropped.push_back(state.drop(chunk_id, message,
+                                             zm::format(texts::CHUNK_TOTAL_MISMATCH,
+                                                        text_of(total_obj), series_total,
+                                                        text_of(chunk_id))));
         return outcome;
     case ChunkVerdict::Accept:
         break;
     }
     if (!data.is_none() && !PyUnicode_Check(data.ptr())) {
         outcome.dropped.push_back(state.drop(chunk_id, message,
-                                     std::string(text::CHUNK_DATA_NOT_TEXT) + text_of(chunk_id) +
-                                         text::GOT_PART + Py_TYPE(data.ptr())->tp_name +
-                                         text::DROPPED_SERIES_PART));
+                                             zm::format(texts::CHUNK_DATA_NOT_TEXT,
+                                                        text_of(chunk_id),
+                                                        Py_TYPE(data.ptr())->tp_name)));
         return outcome;
     }
     const double now = monotonic_seconds();
@@ -292,17 +292,16 @@ Outcome reassemble(py::object self, py::object message) {
             const auto incoming = static_cast<std::size_t>(PyUnicode_GET_LENGTH(data.ptr()));
             if (!fits_series(held, incoming, MAX_CHUNK_SERIES_CHARS)) {
                 outcome.dropped.push_back(state.drop(chunk_id, message,
-                                             std::string(text::CHUNK_SERIES_TOO_LARGE) +
-                                                 text_of(chunk_id) + text::EXCEEDS_LIMIT_OF +
-                                                 std::to_string(MAX_CHUNK_SERIES_CHARS) +
-                                                 text::CHARS_LIMIT));
+                                                     zm::format(texts::CHUNK_SERIES_TOO_LARGE,
+                                                                text_of(chunk_id),
+                                                                MAX_CHUNK_SERIES_CHARS)));
                 return outcome;
             }
             if (!fits_series(state.held_chars(), incoming, MAX_BUFFERED_CHUNK_CHARS)) {
                 outcome.dropped.push_back(state.drop(chunk_id, message,
-                                             std::string(text::CHUNK_BUFFERS_FULL) +
-                                                 std::to_string(MAX_BUFFERED_CHUNK_CHARS) +
-                                                 text::CHARS_DROPPING + text_of(chunk_id)));
+                                                     zm::format(texts::CHUNK_BUFFERS_FULL,
+                                                                MAX_BUFFERED_CHUNK_CHARS,
+                                                                text_of(chunk_id))));
                 return outcome;
             }
             series["size"] = py::int_(held + incoming);
@@ -314,8 +313,8 @@ Outcome reassemble(py::object self, py::object message) {
         return outcome;
     for (py::handle slot : slots) {
         if (slot.is_none()) {
-            outcome.dropped.push_back(state.drop(chunk_id, message,
-                                         std::string(text::INCOMPLETE_BUFFER) + text_of(chunk_id)));
+            outcome.dropped.push_back(state.drop(
+                chunk_id, message, zm::format(texts::INCOMPLETE_BUFFER, text_of(chunk_id))));
             return outcome;
         }
     }
@@ -330,14 +329,12 @@ Outcome reassemble(py::object self, py::object message) {
 
 /// {"type": "error", "message": ..., "original_type", "request_id"} for a dropped series.
 py::dict dropped_reply(const DroppedSeries &dropped) {
-    py::dict reply;
-    reply["type"] = "error";
-    reply["message"] = py::str(std::string(text::SERIES_DROPPED) + text_of(dropped.original_type) +
-                               text::SERIES_DROPPED_ID + text_of(dropped.request_id) +
-                               text::SERIES_DROPPED_REASON + dropped.reason);
-    reply["original_type"] = dropped.original_type;
-    reply["request_id"] = dropped.request_id;
-    return reply;
+    return py::dict(py::arg("type") = "error",
+                    py::arg("message") = zm::format(texts::SERIES_DROPPED,
+                                                    text_of(dropped.original_type),
+                                                    text_of(dropped.request_id), dropped.reason),
+                    py::arg("original_type") = dropped.original_type,
+                    py::arg("request_id") = dropped.request_id);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #include "kernel/core/message_batcher.hpp"
 
+#include "common/text_format.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/core/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::core {
 
@@ -48,7 +49,7 @@ Coro batcher_flush_now(py::object self) {
         co_return py::none();
     }
     py::dict batch;
-    batch["type"] = text::BATCH_TYPE;
+    batch["type"] = texts::BATCH_TYPE;
     batch["messages"] = pending;
     co_await kernel.attr("_send_message_direct")(batch);
     co_return py::none();
@@ -79,7 +80,7 @@ Coro batcher_stop(py::object self) {
         failure = text_of(e.value());
     }
     if (!failure.empty())
-        log().error(std::string(text::BATCHER_FLUSH_FAILED) + failure);
+        log().error(zm::format(texts::BATCHER_FLUSH_FAILED, failure));
     co_return py::none();
 }
 

@@ -1,10 +1,12 @@
 #include "kernel/core/output_queue.hpp"
 
+#include "common/text_format.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/loop_handoff.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/core/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <pythread.h>
 
@@ -23,8 +25,7 @@ constexpr const char *QUEUE_CAPSULE = "zentrel_master.kernel.output_queue";
 void log_streaming_error(py::handle stream_type, py::handle error) {
     const Logger &logger = log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::KERNEL_PREFIX) + text_of(stream_type) +
-                     text::STREAMING_ERROR + text_of(error));
+        logger.debug(zm::format(texts::STREAMING_ERROR, text_of(stream_type), text_of(error)));
 }
 
 /// Drops everything queued (the connection is gone or the loop refused the drain).
@@ -47,13 +48,14 @@ Coro drain_output(py::object kernel, std::shared_ptr<OutputQueue> queue) {
         py::object websocket = get_attr(kernel, n.websocket);
         py::object lock = get_attr(kernel, n.socket_lock);
         if (!PyObject_IsTrue(websocket.ptr()) || lock.is_none()) {
-            const char *why = PyObject_IsTrue(websocket.ptr()) ? text::NO_SOCKET_LOCK
-                                                                : text::NOT_CONNECTED;
+            const bool connected = PyObject_IsTrue(websocket.ptr());
             std::deque<OutputQueue::Entry> batch = queue->take();
             if (batch.empty())
                 break;
             for (const OutputQueue::Entry &entry : batch) {
-                log().warning(std::string(text::CANNOT_SEND) + text_of(entry.head->type) + why);
+                const std::string type = text_of(entry.head->type);
+                log().warning(connected ? zm::format(texts::CANNOT_SEND_NO_LOCK, type)
+                                        : zm::format(texts::CANNOT_SEND_NOT_CONNECTED, type));
                 queue->done(entry.bytes);
             }
             continue;
@@ -277,8 +279,7 @@ Coro send_queued_output(py::object websocket, std::shared_ptr<OutputQueue> queue
             else
                 co_await send(raw_json);
             if (debug)
-                log().debug(std::string(text::MESSAGE_SENT) + text_of(type) +
-                            text::REQUEST_ID_PART + text_of(request_id));
+                log().debug(zm::format(texts::MESSAGE_SENT, text_of(type), text_of(request_id)));
         }
         raw->done(entry.bytes);
         owed -= entry.bytes;

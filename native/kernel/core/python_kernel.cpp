@@ -2,12 +2,14 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/chunk_reassembly.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/core/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <pythread.h>
 
@@ -26,10 +28,7 @@ template <class... Args> py::object create_if_present(const char *name, Args &&.
 }
 
 py::dict error_message(const std::string &text) {
-    py::dict message;
-    message["type"] = "error";
-    message["message"] = text;
-    return message;
+    return py::dict(py::arg("type") = "error", py::arg("message") = text);
 }
 
 } // namespace
@@ -98,7 +97,7 @@ void kernel_init(py::object self, py::object workbook_id, py::object host, py::o
         py::list meta_path = rt.sys.attr("meta_path");
         if (!meta_path.contains(loader)) {
             meta_path.insert(0, loader);
-            log().debug(text::LOADER_REGISTERED);
+            log().debug(texts::LOADER_REGISTERED);
         }
     }
 }
@@ -198,10 +197,9 @@ Coro listen(py::object self) {
             if (size < 0)
                 throw py::error_already_set();
             if (static_cast<std::size_t>(size) > MAX_MESSAGE_SIZE) {
-                logger.warning(std::string(text::MESSAGE_TOO_LARGE_LOG) + std::to_string(size) +
-                               text::BYTES);
-                hooks().undecodable(self, frame, text::MESSAGE_TOO_LARGE);
-                co_await send_message(self, error_message(text::MESSAGE_TOO_LARGE));
+                logger.warning(zm::format(texts::MESSAGE_TOO_LARGE_LOG, size));
+                hooks().undecodable(self, frame, texts::MESSAGE_TOO_LARGE);
+                co_await send_message(self, error_message(texts::MESSAGE_TOO_LARGE));
                 continue;
             }
             py::object message;
@@ -217,13 +215,13 @@ Coro listen(py::object self) {
             }
             if (!message) {
                 hooks().undecodable(self, frame, parse_error);
-                co_await send_message(self, error_message(text::INVALID_JSON));
+                co_await send_message(self, error_message(texts::INVALID_JSON));
                 continue;
             }
             if (!PyDict_Check(message.ptr())) {
-                logger.warning(std::string(text::NOT_AN_OBJECT_LOG) +
-                               Py_TYPE(message.ptr())->tp_name);
-                co_await send_message(self, error_message(text::NOT_AN_OBJECT));
+                logger.warning(
+                    zm::format(texts::NOT_AN_OBJECT_LOG, Py_TYPE(message.ptr())->tp_name));
+                co_await send_message(self, error_message(texts::NOT_AN_OBJECT));
                 continue;
             }
             // Whatever a handler lets escape is this message's failure, not the kernel's: the
@@ -243,16 +241,15 @@ Coro listen(py::object self) {
             if (failure) {
                 const std::string type_text =
                     text_of(dict_get(message, runtime().names.type, runtime().names.unknown));
-                logger.error(std::string(text::MESSAGE_FAILED) + type_text + text::COLON_PART +
-                             *failure);
-                co_await send_message(self,
-                                      error_message(type_text + text::COLON_PART + *failure));
+                logger.error(zm::format(texts::MESSAGE_FAILED, type_text, *failure));
+                co_await send_message(
+                    self, error_message(zm::format(texts::PROBLEM_OF, type_text, *failure)));
             }
         }
     } catch (py::error_already_set &e) {
         if (!e.matches(rt.connection_closed.ptr()))
             throw;
-        logger.warning(std::string(text::CONNECTION_CLOSED) + close_reason(e.value()));
+        logger.warning(zm::format(texts::CONNECTION_CLOSED, close_reason(e.value())));
         lost = true;
     }
     if (lost)
@@ -266,7 +263,7 @@ Coro run(py::object self) {
     std::optional<std::string> failure;
     try {
         co_await self.attr("connect")();
-        logger.info(std::string(text::KERNEL_CONNECTED) + text_of(self.attr("workbook_id")));
+        logger.info(zm::format(texts::KERNEL_CONNECTED, text_of(self.attr("workbook_id"))));
         co_await self.attr("listen")();
     } catch (py::error_already_set &e) {
         if (e.matches(PyExc_Exception))
@@ -277,9 +274,9 @@ Coro run(py::object self) {
         failure = e.what();
     }
     if (failure)
-        logger.error(std::string(text::KERNEL_ERROR) + *failure);
+        logger.error(zm::format(texts::KERNEL_ERROR, *failure));
     co_await self.attr("disconnect")();
-    logger.info(std::string(text::KERNEL_DISCONNECTED) + text_of(self.attr("workbook_id")));
+    logger.info(zm::format(texts::KERNEL_DISCONNECTED, text_of(self.attr("workbook_id"))));
     if (pending)
         throw *pending;
     co_return py::none();
@@ -301,9 +298,9 @@ Coro handle_message(py::object self, py::object message) {
     if (debug_on()) {
         const Logger &logger = log();
         const std::string type_text = text_of(msg_type);
-        logger.debug(std::string(text::MESSAGE_RECEIVED) + type_text + text::REQUEST_ID_PART +
-                     text_of(dict_get(message, n.request_id, n.na)));
-        logger.debug(std::string(text::RECEIVED_TYPE) + type_text);
+        logger.debug(zm::format(texts::MESSAGE_RECEIVED, type_text,
+                                text_of(dict_get(message, n.request_id, n.na))));
+        logger.debug(zm::format(texts::RECEIVED_TYPE, type_text));
     }
     py::object pending = hooks().dispatch(self, msg_type, message);
     if (!pending.is_none())

@@ -2,11 +2,13 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/chunk_plan.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
-#include "kernel/core/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <chrono>
 #include <cstdio>
@@ -38,8 +40,7 @@ std::string send_failure(py::error_already_set &e) {
 
 /// One message the library refused is logged and dropped: it never ends the connection.
 void log_dropped(py::handle msg_type, py::handle request_id, const std::string &failure) {
-    log().error(std::string(text::SEND_FAILED) + text_of(msg_type) + text::SEND_FAILED_ID +
-                text_of(request_id) + text::SEND_FAILED_DROPPED + failure);
+    log().error(zm::format(texts::SEND_FAILED, text_of(msg_type), text_of(request_id), failure));
 }
 
 double now_seconds() {
@@ -60,17 +61,16 @@ Coro send_message_direct(py::object self, py::object message) {
     py::object websocket = get_attr(self, n.websocket);
     py::object lock = get_attr(self, n.socket_lock);
     if (!PyObject_IsTrue(websocket.ptr())) {
-        log().warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NOT_CONNECTED);
+        log().warning(zm::format(texts::CANNOT_SEND_NOT_CONNECTED, text_of(msg_type)));
         co_return py::none();
     }
     if (lock.is_none()) {
-        log().warning(std::string(text::CANNOT_SEND) + text_of(msg_type) + text::NO_SOCKET_LOCK);
+        log().warning(zm::format(texts::CANNOT_SEND_NO_LOCK, text_of(msg_type)));
         co_return py::none();
     }
     const bool debug = debug_on();
     if (debug)
-        log().debug(std::string(text::ACQUIRING_LOCK) + text_of(msg_type) +
-                    text::REQUEST_ID_PART + text_of(request_id));
+        log().debug(zm::format(texts::ACQUIRING_LOCK, text_of(msg_type), text_of(request_id)));
     const double start = now_seconds();
     // Serialised before the lock: the lock covers only the socket write.
     py::object raw_json = json_dumps(message);
@@ -86,8 +86,7 @@ Coro send_message_direct(py::object self, py::object message) {
         if (waited_ms > SOCKET_LOCK_WARN_MS) {
             char waited[32];
             std::snprintf(waited, sizeof waited, "%.1f", waited_ms);
-            log().warning(std::string(text::LOCK_WAITED) + waited + text::MS_FOR_TYPE +
-                          text_of(msg_type));
+            log().warning(zm::format(texts::LOCK_WAITED, waited, text_of(msg_type)));
         }
         // Output queued before this message leaves first: a run's output never trails its result.
         std::shared_ptr<OutputQueue> output = output_queue_of(self);
@@ -104,8 +103,7 @@ Coro send_message_direct(py::object self, py::object message) {
         co_return py::none();
     }
     if (debug)
-        log().debug(std::string(text::MESSAGE_SENT) + text_of(msg_type) + text::REQUEST_ID_PART +
-                    text_of(request_id));
+        log().debug(zm::format(texts::MESSAGE_SENT, text_of(msg_type), text_of(request_id)));
     co_return py::none();
 }
 
@@ -115,9 +113,9 @@ Coro send_chunked_message(py::object self, py::object raw_json, py::object messa
     py::object websocket = self.attr("websocket");
     py::object lock = self.attr("_socket_lock");
     if (!PyObject_IsTrue(websocket.ptr()) || lock.is_none()) {
-        logger.warning(std::string(text::CANNOT_SEND) + text_of(message_type) +
-                       (lock.is_none() && PyObject_IsTrue(websocket.ptr()) ? text::NO_SOCKET_LOCK
-                                                                           : text::NOT_CONNECTED));
+        logger.warning(lock.is_none() && PyObject_IsTrue(websocket.ptr())
+                           ? zm::format(texts::CANNOT_SEND_NO_LOCK, text_of(message_type))
+                           : zm::format(texts::CANNOT_SEND_NOT_CONNECTED, text_of(message_type)));
         co_return py::none();
     }
     co_await lock.attr("acquire")();
@@ -137,8 +135,7 @@ Coro send_chunks(py::object websocket, py::object raw_json, py::object message_t
     py::str chunk_id(runtime().uuid4());
     const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(raw_json.ptr()));
     const std::size_t total = chunk_count(length, CHUNK_SIZE);
-    logger.info(std::string(text::CHUNKING) + text_of(message_type) + text::SIZE_PART +
-                std::to_string(length) + text::CHUNKS_PART + std::to_string(total));
+    logger.info(zm::format(texts::CHUNKING, text_of(message_type), length, total));
     py::object send = websocket.attr("send");
     py::str chunk_type(CHUNK_HEADER_TYPE);
     py::int_ total_obj(total);
@@ -169,9 +166,7 @@ Coro send_chunks(py::object websocket, py::object raw_json, py::object message_t
         }
     }
     if (logger.debug_enabled())
-        logger.debug(std::string(text::SENT_PREFIX) + std::to_string(total) +
-                     text::CHUNKS_FOR_TYPE + text_of(message_type) + text::CHUNK_ID_PART +
-                     utf8(chunk_id));
+        logger.debug(zm::format(texts::CHUNKS_SENT, total, text_of(message_type), utf8(chunk_id)));
     co_return py::none();
 }
 

@@ -2,14 +2,16 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/exact_text.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/loop_handoff.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/dispatch_runtime.hpp"
 #include "kernel/dispatch/run_output.hpp"
-#include "kernel/dispatch/texts.hpp"
 #include "kernel/execution/code_executor.hpp"
+#include "kernel/texts.hpp"
 
 #include <cstdio>
 #include <optional>
@@ -57,8 +59,7 @@ py::object make_worker(py::object kernel, py::object code, py::object request_id
     return py::cpp_function([direct, execute, code, request_id, out, err]() -> py::object {
         const Logger &logger = core::log();
         if (logger.debug_enabled())
-            logger.debug(std::string(text::WORKER_THREAD) + thread_name() + text::EXECUTING_CODE +
-                         text_of(request_id) + text::CLOSE_PAREN);
+            logger.debug(zm::format(texts::EXECUTING_CODE, thread_name(), text_of(request_id)));
         py::object record;
         try {
             if (direct)
@@ -72,8 +73,7 @@ py::object make_worker(py::object kernel, py::object code, py::object request_id
             record = base_exception_record(e.value());
         }
         if (logger.debug_enabled())
-            logger.debug(std::string(text::WORKER_THREAD) + thread_name() + text::EXECUTION_DONE +
-                         text_of(request_id) + text::CLOSE_PAREN);
+            logger.debug(zm::format(texts::EXECUTION_DONE, thread_name(), text_of(request_id)));
         return record;
     });
 }
@@ -113,13 +113,13 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
     const Logger &logger = core::log();
     const double start = dispatch_runtime().time_time().cast<double>();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::EXECUTION_STARTED) + text_of(request_id) +
-                     text::FUNCTION_PART + text_of(function_name));
+        logger.debug(zm::format(texts::EXECUTION_STARTED, text_of(request_id),
+                                text_of(function_name)));
     std::optional<py::error_already_set> failure;
     std::optional<py::error_already_set> user_exit;
     try {
         if (logger.debug_enabled())
-            logger.debug(std::string(text::SUBMITTING) + text_of(request_id) + text::CLOSE_PAREN);
+            logger.debug(zm::format(texts::SUBMITTING, text_of(request_id)));
         py::object loop = core::runtime().get_running_loop();
         py::object workbook = self.attr("workbook_id");
         py::object out = make_output_callback(self, loop, "stdout", request_id, workbook, source);
@@ -127,22 +127,23 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
         py::object worker = make_worker(self, code, request_id, out, err);
         py::object record = co_await core::run_on_pool(loop, self.attr("_thread_pool"), worker);
         if (logger.debug_enabled()) {
-            logger.debug(std::string(text::EXECUTION_COMPLETED) + text_of(request_id) +
-                         text::ELAPSED_PART + elapsed_ms(start) + text::MS);
-            logger.debug(std::string(text::EXECUTION_FINISHED) + text_of(record["success"]) +
-                         text::REQUEST_ID_PAREN + text_of(request_id) + text::CLOSE_PAREN);
+            logger.debug(zm::format(texts::EXECUTION_COMPLETED, text_of(request_id),
+                                    elapsed_ms(start)));
+            logger.debug(zm::format(texts::EXECUTION_FINISHED, text_of(record["success"]),
+                                    text_of(request_id)));
         }
         py::object workbook_id = self.attr("workbook_id");
         if (PyObject_IsTrue(py::object(record["success"]).ptr())) {
             if (logger.info_enabled())
-                logger.info(std::string(text::SENDING_RESULT) + text_of(request_id));
+                logger.info(zm::format(texts::SENDING_RESULT, text_of(request_id)));
             py::object value = record["result"];
             py::object shown = py::none();
             if (!value.is_none()) {
                 shown = py::repr(value);
                 py::dict display;
                 display["type"] = "result_output";
-                display["content"] = py::str(text::OUT_PREFIX) + shown + py::str("\n");
+                display["content"] =
+                    zm::exact_str(zm::format(texts::RESULT_OUTPUT, zm::exact_utf8(shown)));
                 display["request_id"] = request_id;
                 display["workbook_id"] = workbook_id;
                 display["source"] = source;
@@ -161,8 +162,7 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
             co_await core::send_message(self, result);
         } else {
             py::object error = record["error"];
-            logger.info(std::string(text::SENDING_ERROR) + text_of(request_id) + text::COLON +
-                        text_of(error));
+            logger.info(zm::format(texts::SENDING_ERROR, text_of(request_id), text_of(error)));
             py::dict message;
             message["type"] = "execution_error";
             message["success"] = false;
@@ -198,7 +198,7 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
         } catch (py::error_already_set &s) {
             if (!s.matches(PyExc_Exception))
                 throw;
-            logger.error(std::string(text::SEND_ERROR_FAILED) + text_of(s.value()));
+            logger.error(zm::format(texts::SEND_ERROR_FAILED, text_of(s.value())));
         }
         co_return py::none();
     }
@@ -206,9 +206,9 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
         py::object exc = failure->value();
         failure.reset();
         const std::string what = text_of(exception_text(exc));
-        logger.error(std::string(text::EXECUTION_FAILED) + text_of(request_id) + text::ELAPSED_PART +
-                     elapsed_ms(start) + text::ERROR_PART + what);
-        logger.error(std::string(text::UNEXPECTED_ERROR) + what);
+        logger.error(zm::format(texts::EXECUTION_FAILED, text_of(request_id), elapsed_ms(start),
+                                what));
+        logger.error(zm::format(texts::UNEXPECTED_ERROR, what));
         bool send_failed = false;
         std::string send_error;
         try {
@@ -220,7 +220,7 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
             send_error = text_of(s.value());
         }
         if (send_failed)
-            logger.error(std::string(text::SEND_ERROR_FAILED) + send_error);
+            logger.error(zm::format(texts::SEND_ERROR_FAILED, send_error));
     }
     co_return py::none();
 }

@@ -1,6 +1,7 @@
 #include "kernel/dispatch/message_dispatcher.hpp"
 
 #include "common/error_record.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
@@ -9,7 +10,7 @@
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/dispatch/path_sync.hpp"
 #include "kernel/dispatch/session_controls.hpp"
-#include "kernel/dispatch/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <optional>
 #include <string>
@@ -36,7 +37,7 @@ py::object send(py::handle kernel, py::object reply) {
 py::dict error_reply(py::handle msg_type, py::handle message, const std::string &problem) {
     py::dict reply;
     reply["type"] = "error";
-    reply["message"] = py::str(text_of(msg_type) + text::COLON + problem);
+    reply["message"] = py::str(zm::format(texts::PROBLEM_OF, text_of(msg_type), problem));
     PyObject *request_id = PyDict_GetItemString(message.ptr(), "request_id"); // borrowed
     if (request_id != nullptr && PyUnicode_CheckExact(request_id))
         reply["request_id"] = py::handle(request_id);
@@ -44,8 +45,10 @@ py::dict error_reply(py::handle msg_type, py::handle message, const std::string 
 }
 
 std::string describe(py::handle exc) {
-    return text_of(py::handle(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr()))).attr("__name__")) +
-           text::COLON + text_of(exception_text(exc));
+    return zm::format(
+        texts::PROBLEM_OF,
+        text_of(py::handle(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr()))).attr("__name__")),
+        text_of(exception_text(exc)));
 }
 
 /// Starts `awaitable` as a task the dispatcher keeps until it finishes (an unreferenced task may
@@ -69,8 +72,7 @@ Coro guard_task(py::object awaitable, py::object msg_type) {
         failure = describe(e.value());
     }
     if (failure)
-        core::log().error(std::string(text::BACKGROUND_ENDED) + text_of(msg_type) +
-                          text::ENDED_WITH + *failure);
+        core::log().error(zm::format(texts::BACKGROUND_ENDED, text_of(msg_type), *failure));
     co_return py::none();
 }
 
@@ -86,8 +88,7 @@ Coro guard_inline(py::object kernel, py::object msg_type, py::object message,
         failure = describe(e.value());
     }
     if (failure) {
-        core::log().error(std::string(text::HANDLER_FAILED) + text_of(msg_type) + text::COLON +
-                          *failure);
+        core::log().error(zm::format(texts::HANDLER_FAILED, text_of(msg_type), *failure));
         co_await core::send_message(kernel, error_reply(msg_type, message, *failure));
     }
     co_return py::none();
@@ -96,9 +97,10 @@ Coro guard_inline(py::object kernel, py::object msg_type, py::object message,
 /// A row whose handler is a kernel method of another area that is not there yet: answered so
 /// that the caller is not left waiting.
 py::object not_available(py::object kernel, py::object msg_type, py::object message) {
-    core::log().warning(std::string(text::HANDLER_FAILED) + text_of(msg_type) + text::COLON +
-                        text_of(msg_type) + text::NOT_AVAILABLE);
-    return send(kernel, error_reply(msg_type, message, text_of(msg_type) + text::NOT_AVAILABLE));
+    const std::string type = text_of(msg_type);
+    const std::string problem = zm::format(texts::NOT_AVAILABLE, type);
+    core::log().warning(zm::format(texts::HANDLER_FAILED, type, problem));
+    return send(kernel, error_reply(msg_type, message, problem));
 }
 
 py::object execution_request(py::object kernel, py::object, py::object message) {
@@ -108,11 +110,10 @@ py::object execution_request(py::object kernel, py::object, py::object message) 
     py::object source = str_field(message, "source", py::str("ide"));
     const Logger &logger = core::log();
     if (logger.info_enabled())
-        logger.info(std::string(text::RECEIVED_EXECUTION_REQUEST) + text_of(source) +
-                    text::REQUEST_ID_CLOSE + text_of(request_id) + text::CLOSE_PAREN);
+        logger.info(zm::format(texts::RECEIVED_EXECUTION_REQUEST, text_of(source),
+                               text_of(request_id)));
     if (logger.debug_enabled())
-        logger.debug(std::string(text::CODE_LENGTH) +
-                     std::to_string(PyUnicode_GET_LENGTH(code.ptr())) + text::CHARS);
+        logger.debug(zm::format(texts::CODE_LENGTH, PyUnicode_GET_LENGTH(code.ptr())));
     // The fields are checked above; the kernel's own handler needs no second round of checks.
     const core::OwnMethods &own = core::own_methods();
     if (core::resolves_to(kernel, own.execute_code_async_name, own.execute_code_async))
@@ -133,7 +134,7 @@ template <const char *Method>
 py::object worker_request(py::object kernel, py::object msg_type, py::object message) {
     if (!py::hasattr(kernel, Method))
         return not_available(kernel, msg_type, message);
-    core::log().info(std::string(text::DISPATCHING) + text_of(msg_type) + text::TO_WORKER);
+    core::log().info(zm::format(texts::DISPATCHING, text_of(msg_type)));
     start_task(guard_task(kernel.attr(Method)(message), msg_type).object());
     return py::none();
 }
@@ -143,8 +144,8 @@ py::object execute_streaming_function(py::object kernel, py::object msg_type, py
         return not_available(kernel, msg_type, message);
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(text::DISPATCHING_STREAMING_TIMING);
-    logger.info(text::DISPATCHING_STREAMING);
+        logger.debug(texts::DISPATCHING_STREAMING_TIMING);
+    logger.info(texts::DISPATCHING_STREAMING);
     py::object task = kernel.attr("_execute_streaming_function")(
         field(message, "request_id", py::none()), field(message, "module_name", py::none()),
         field(message, "function_name", py::none()), field(message, "args", py::list()),
@@ -237,13 +238,12 @@ py::object dispatch_message(py::object kernel, py::object msg_type, py::object m
         return row->second(kernel, msg_type, message);
     } catch (FieldError &e) {
         problem = e.what();
-        core::log().warning(std::string(text::REJECTED) + text_of(msg_type) + text::COLON + problem);
+        core::log().warning(zm::format(texts::REJECTED, text_of(msg_type), problem));
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;
         problem = describe(e.value());
-        core::log().error(std::string(text::HANDLER_FAILED) + text_of(msg_type) + text::COLON +
-                          problem);
+        core::log().error(zm::format(texts::HANDLER_FAILED, text_of(msg_type), problem));
     }
     return send(kernel, error_reply(msg_type, message, problem));
 }

@@ -1,13 +1,14 @@
 #include "kernel/dispatch/message_fields.hpp"
 
-#include "kernel/dispatch/texts.hpp"
+#include "common/text_format.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::dispatch {
 
 namespace {
 
 [[noreturn]] void refuse(const char *key, const char *expected, const std::string &got) {
-    throw FieldError(std::string(text::FIELD) + key + text::MUST_BE + expected + text::GOT + got);
+    throw FieldError(zm::format(texts::FIELD_MUST_BE, key, expected, got));
 }
 
 } // namespace
@@ -23,7 +24,7 @@ py::object str_field(py::handle message, const char *key, py::handle fallback, b
     py::object value = field(message, key, fallback);
     if (PyUnicode_CheckExact(value.ptr()) || (allow_none && value.is_none()))
         return value;
-    refuse(key, allow_none ? text::TEXT_OR_NULL : text::TEXT, type_name(value));
+    refuse(key, allow_none ? texts::KIND_TEXT_OR_NULL : texts::KIND_TEXT, type_name(value));
 }
 
 py::object str_list_field(py::handle message, const char *key) {
@@ -31,12 +32,13 @@ py::object str_list_field(py::handle message, const char *key) {
     if (value == nullptr)
         return py::list();
     if (!PyList_CheckExact(value))
-        refuse(key, text::LIST_OF_TEXT, type_name(value));
+        refuse(key, texts::KIND_LIST_OF_TEXT, type_name(value));
     const Py_ssize_t n = PyList_GET_SIZE(value);
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *entry = PyList_GET_ITEM(value, i);
         if (!PyUnicode_CheckExact(entry))
-            refuse(key, text::LIST_OF_TEXT, std::string(text::LIST_HOLDING) + Py_TYPE(entry)->tp_name);
+            refuse(key, texts::KIND_LIST_OF_TEXT,
+                   zm::format(texts::LIST_HOLDING, Py_TYPE(entry)->tp_name));
     }
     return py::reinterpret_borrow<py::object>(value);
 }

@@ -1,11 +1,12 @@
 #include "kernel/dispatch/path_sync.hpp"
 
+#include "common/text_format.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/message_fields.hpp"
-#include "kernel/dispatch/texts.hpp"
 #include "kernel/editor/editor_thread.hpp"
 #include "kernel/execution/module_unloader.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 
@@ -24,19 +25,19 @@ bool on_path(py::handle path_list, py::handle entry) {
     return found == 1;
 }
 
-void debug(const char *prefix, py::handle value) {
+void debug(zm::Template<std::string> line, py::handle value) {
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(prefix) + text_of(value));
+        logger.debug(zm::format(line, text_of(value)));
 }
 
 /// Removes the first occurrence of each entry that is on sys.path, logging each removal.
-void remove_from_sys_path(py::handle entries, const char *log_prefix) {
+void remove_from_sys_path(py::handle entries, zm::Template<std::string> log_line) {
     py::list path_list = sys_path();
     for (py::handle entry : entries) {
         if (on_path(path_list, entry)) {
             path_list.attr("remove")(entry);
-            debug(log_prefix, entry);
+            debug(log_line, entry);
         }
     }
 }
@@ -68,17 +69,11 @@ py::dict path_reply(const char *type, py::handle path) {
 py::object loader() { return core::module_attr("in_memory_loader"); }
 
 py::dict module_reply(const char *type, py::handle module_name) {
-    py::dict reply;
-    reply["type"] = type;
-    reply["module_name"] = module_name;
-    return reply;
+    return py::dict(py::arg("type") = type, py::arg("module_name") = module_name);
 }
 
 py::dict error_reply(const char *text) {
-    py::dict reply;
-    reply["type"] = "error";
-    reply["message"] = text;
-    return reply;
+    return py::dict(py::arg("type") = "error", py::arg("message") = text);
 }
 
 } // namespace
@@ -104,7 +99,7 @@ py::dict handle_set_package_paths(py::object kernel, py::object message) {
     py::object old_paths = str_list_field(message, "old_paths");
     py::object new_paths = str_list_field(message, "new_paths");
     const std::size_t unloaded = execution::unload_modules_by_prefix(old_paths);
-    remove_from_sys_path(old_paths, text::REMOVED_OLD_PATH);
+    remove_from_sys_path(old_paths, texts::REMOVED_OLD_PATH);
     py::list path_list = sys_path();
     const Py_ssize_t count = PyList_GET_SIZE(new_paths.ptr());
     // Last to first, each inserted at the front: the new directories lead in the order given.
@@ -112,85 +107,73 @@ py::dict handle_set_package_paths(py::object kernel, py::object message) {
         py::handle entry = PyList_GET_ITEM(new_paths.ptr(), i);
         if (!on_path(path_list, entry)) {
             path_list.insert(0, entry);
-            debug(text::ADDED_NEW_PATH, entry);
+            debug(texts::ADDED_NEW_PATH, entry);
         }
     }
     kernel.attr("virtual_env").attr("custom_paths") = py::list(new_paths);
     py::object insight = code_insight(kernel);
     if (!insight.is_none())
         tell_code_insight(kernel, insight, "update_sys_paths", py::list(new_paths));
-    py::dict reply;
-    reply["type"] = "package_paths_updated";
-    reply["paths_added"] = count;
-    reply["modules_unloaded"] = unloaded;
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    core::log().info(std::string(text::PACKAGE_PATHS_UPDATED) + std::to_string(count) +
-                     text::PATHS_ADDED + std::to_string(unloaded) + text::MODULES_UNLOADED_SUFFIX);
-    return reply;
+    core::log().info(zm::format(texts::PACKAGE_PATHS_UPDATED, count, unloaded));
+    return py::dict(py::arg("type") = "package_paths_updated", py::arg("paths_added") = count,
+                    py::arg("modules_unloaded") = unloaded,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::dict handle_set_python_paths(py::object kernel, py::object message) {
     py::object old_paths = str_list_field(message, "old_paths");
     py::object new_paths = str_list_field(message, "new_paths");
-    remove_from_sys_path(old_paths, text::REMOVED_OLD_PYTHON_PATH);
+    remove_from_sys_path(old_paths, texts::REMOVED_OLD_PYTHON_PATH);
     py::list path_list = sys_path();
     for (py::handle entry : new_paths) {
         if (!on_path(path_list, entry)) {
             path_list.append(entry);
-            debug(text::ADDED_NEW_PYTHON_PATH, entry);
+            debug(texts::ADDED_NEW_PYTHON_PATH, entry);
         }
     }
     py::object insight = code_insight(kernel);
     if (!insight.is_none())
         tell_code_insight(kernel, insight, "update_sys_paths", py::list(path_list));
     const Py_ssize_t count = PyList_GET_SIZE(new_paths.ptr());
-    py::dict reply;
-    reply["type"] = "python_paths_updated";
-    reply["paths_added"] = count;
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    core::log().info(std::string(text::PYTHON_PATHS_UPDATED) + std::to_string(count) +
-                     text::PATHS_ADDED_ONLY);
-    return reply;
+    core::log().info(zm::format(texts::PYTHON_PATHS_UPDATED, count));
+    return py::dict(py::arg("type") = "python_paths_updated", py::arg("paths_added") = count,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::dict handle_unload_and_clear_paths(py::object kernel, py::object message) {
     py::object paths = str_list_field(message, "paths");
     const std::size_t unloaded = execution::unload_modules_by_prefix(paths);
-    remove_from_sys_path(paths, text::REMOVED_PATH);
+    remove_from_sys_path(paths, texts::REMOVED_PATH);
     const Py_ssize_t count = PyList_GET_SIZE(paths.ptr());
-    py::dict reply;
-    reply["type"] = "modules_unloaded";
-    reply["modules_unloaded"] = unloaded;
-    reply["paths_cleared"] = count;
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    core::log().info(std::string(text::MODULES_UNLOADED) + std::to_string(unloaded) +
-                     text::PATHS_CLEARED + std::to_string(count));
-    return reply;
+    core::log().info(zm::format(texts::MODULES_UNLOADED, unloaded, count));
+    return py::dict(py::arg("type") = "modules_unloaded", py::arg("modules_unloaded") = unloaded,
+                    py::arg("paths_cleared") = count,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::dict handle_update_module(py::object, py::object message) {
     py::object module_name = str_field(message, "module_name", py::str(""));
     py::object code = str_field(message, "code", py::str(""));
     if (PyUnicode_GET_LENGTH(module_name.ptr()) == 0) {
-        core::log().warning(text::UPDATE_WITHOUT_NAME);
-        return error_reply(text::UPDATE_REQUIRES_NAME);
+        core::log().warning(texts::UPDATE_WITHOUT_NAME);
+        return error_reply(texts::UPDATE_REQUIRES_NAME);
     }
     loader().attr("update_module")(module_name, code);
-    core::log().info(std::string(text::UPDATED_MODULE) + text_of(module_name));
+    core::log().info(zm::format(texts::UPDATED_MODULE, text_of(module_name)));
     return module_reply("module_updated", module_name);
 }
 
 py::dict handle_delete_module(py::object kernel, py::object message) {
     py::object module_name = str_field(message, "module_name", py::str(""));
     if (PyUnicode_GET_LENGTH(module_name.ptr()) == 0) {
-        core::log().warning(text::DELETE_WITHOUT_NAME);
-        return error_reply(text::DELETE_REQUIRES_NAME);
+        core::log().warning(texts::DELETE_WITHOUT_NAME);
+        return error_reply(texts::DELETE_REQUIRES_NAME);
     }
     loader().attr("delete_module")(module_name);
     py::object insight = code_insight(kernel);
     if (!insight.is_none())
         tell_code_insight(kernel, insight, "delete_module", module_name);
-    core::log().info(std::string(text::DELETED_MODULE) + text_of(module_name));
+    core::log().info(zm::format(texts::DELETED_MODULE, text_of(module_name)));
     return module_reply("module_deleted", module_name);
 }
 

@@ -1,10 +1,11 @@
 #include "kernel/dispatch/session_controls.hpp"
 
+#include "common/text_format.hpp"
 #include "kernel/channel/request_channel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/dispatch/message_fields.hpp"
-#include "kernel/dispatch/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 
@@ -42,14 +43,12 @@ private:
 
 py::object handle_reset_namespace(py::object kernel, py::object) {
     kernel.attr("executor").attr("reset_namespace")();
-    py::dict reply;
-    reply["type"] = "namespace_reset";
-    return reply;
+    return py::dict(py::arg("type") = "namespace_reset");
 }
 
 py::object handle_cancel_streaming(py::object kernel, py::object message) {
     py::object request_id = str_field(message, "request_id", py::none(), true);
-    core::log().info(std::string(text::CANCEL_STREAMING) + text_of(request_id));
+    core::log().info(zm::format(texts::CANCEL_STREAMING, text_of(request_id)));
     kernel.attr("_canceled_streaming_requests").attr("add")(request_id);
     return py::none();
 }
@@ -59,17 +58,14 @@ py::object handle_debug_control(py::object kernel, py::object msg_type) {
         return py::none();
     const std::string type = text_of(msg_type);
     py::object active = debugger(kernel);
-    py::dict reply;
     if (type == "debug_continue") {
         active.attr("continue_execution")();
-        reply["type"] = "debug_resumed";
-        return reply;
+        return py::dict(py::arg("type") = "debug_resumed");
     }
     if (type == "debug_stop") {
         active.attr("stop_debugging")();
-        reply["type"] = "debug_terminated";
-        reply["workbook_id"] = kernel.attr("workbook_id");
-        return reply;
+        return py::dict(py::arg("type") = "debug_terminated",
+                        py::arg("workbook_id") = kernel.attr("workbook_id"));
     }
     if (type == "debug_step_over")
         active.attr("step_over")();
@@ -83,13 +79,11 @@ py::object handle_debug_control(py::object kernel, py::object msg_type) {
 py::object handle_debug_evaluate(py::object kernel, py::object message) {
     py::object expression = str_field(message, "expression", py::str(""));
     py::object request_id = field(message, "request_id", py::none());
-    py::dict reply;
-    reply["type"] = "debug_evaluate_result";
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    reply["request_id"] = request_id;
-    reply["expression"] = expression;
+    py::dict reply(py::arg("type") = "debug_evaluate_result",
+                   py::arg("workbook_id") = kernel.attr("workbook_id"),
+                   py::arg("request_id") = request_id, py::arg("expression") = expression);
     if (!debugger_active(kernel)) {
-        reply["error"] = text::NO_DEBUG_SESSION;
+        reply["error"] = texts::NO_DEBUG_SESSION;
         return reply;
     }
     py::object result = debugger(kernel).attr("evaluate_expression")(expression);
@@ -102,14 +96,13 @@ py::object handle_debug_breakpoints(py::object kernel, py::object message) {
     py::object breakpoints = field(message, "breakpoints", py::list());
     const Logger &logger = core::log();
     if (!debugger_active(kernel)) {
-        logger.warning(text::BREAKPOINTS_NO_DEBUGGER);
+        logger.warning(texts::BREAKPOINTS_NO_DEBUGGER);
     } else if (PyList_Check(breakpoints.ptr())) {
         debugger(kernel).attr("set_breakpoints")(breakpoints);
-        logger.info(std::string(text::BREAKPOINTS_UPDATED) +
-                    std::to_string(PyList_GET_SIZE(breakpoints.ptr())) + text::BREAKPOINTS_SUFFIX);
+        logger.info(zm::format(texts::BREAKPOINTS_UPDATED, PyList_GET_SIZE(breakpoints.ptr())));
     } else {
-        logger.warning(std::string(text::BREAKPOINTS_INVALID) +
-                       text_of(py::repr(py::type::of(breakpoints))));
+        logger.warning(
+            zm::format(texts::BREAKPOINTS_INVALID, text_of(py::repr(py::type::of(breakpoints)))));
     }
     return py::none();
 }
@@ -119,8 +112,8 @@ py::object handle_sys_response(py::object kernel, py::object message) {
     if (!PyObject_IsTrue(payload.ptr()))
         payload = message;
     if (!PyDict_Check(payload.ptr())) {
-        const std::string problem = std::string(text::FIELD) + "payload" + text::MUST_BE +
-                                    text::OBJECT + text::GOT + type_name(payload);
+        const std::string problem =
+            zm::format(texts::FIELD_MUST_BE, "payload", texts::KIND_OBJECT, type_name(payload));
         // The worker waiting for it learns at once instead of timing out.
         py::object top_id = field(message, "requestId", py::none());
         if (PyUnicode_CheckExact(top_id.ptr()))
@@ -130,15 +123,14 @@ py::object handle_sys_response(py::object kernel, py::object message) {
     py::object request_id = field(payload, "requestId", py::none());
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::SYS_RESPONSE_RECEIVED) + text_of(request_id) +
-                     text::UNBLOCKING_WORKER);
+        logger.debug(zm::format(texts::SYS_RESPONSE_RECEIVED, text_of(request_id)));
     if (!PyObject_IsTrue(request_id.ptr())) {
-        logger.warning(text::SYS_RESPONSE_NO_ID);
+        logger.warning(texts::SYS_RESPONSE_NO_ID);
         return py::none();
     }
     if (!PyUnicode_CheckExact(request_id.ptr()))
-        throw FieldError(std::string(text::FIELD) + "requestId" + text::MUST_BE + text::TEXT +
-                         text::GOT + type_name(request_id));
+        throw FieldError(
+            zm::format(texts::FIELD_MUST_BE, "requestId", texts::KIND_TEXT, type_name(request_id)));
     bool woken = false;
     {
         // Kept only for a waiting worker: nobody would ever take a late or foreign response.
@@ -153,40 +145,34 @@ py::object handle_sys_response(py::object kernel, py::object message) {
         }
     }
     if (!woken)
-        logger.warning(std::string(text::SYS_RESPONSE_UNKNOWN) + text_of(request_id));
+        logger.warning(zm::format(texts::SYS_RESPONSE_UNKNOWN, text_of(request_id)));
     else if (logger.debug_enabled())
-        logger.debug(std::string(text::WORKER_UNBLOCKED) + text_of(request_id));
+        logger.debug(zm::format(texts::WORKER_UNBLOCKED, text_of(request_id)));
     return py::none();
 }
 
 py::object handle_get_object_registry(py::object kernel, py::object) {
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(text::GET_OBJECT_REGISTRY);
+        logger.debug(texts::OBJECT_REGISTRY_REQUEST);
     py::object objects = kernel.attr("get_object_registry")();
-    py::dict reply;
-    reply["type"] = "object_registry_response";
-    reply["objects"] = objects;
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    return reply;
+    return py::dict(py::arg("type") = "object_registry_response", py::arg("objects") = objects,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 py::object handle_set_hover_mode(py::object kernel, py::object message) {
     py::object mode = str_field(message, "mode", py::str("compact"));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::SET_HOVER_MODE) + text_of(mode));
+        logger.debug(zm::format(texts::SET_HOVER_MODE, text_of(mode)));
     py::object insight = py::getattr(kernel, "_code_insight", py::none());
     if (insight.is_none()) {
-        logger.warning(text::NO_CODE_INSIGHT_HOVER);
+        logger.warning(texts::NO_CODE_INSIGHT_HOVER);
         return py::none();
     }
     insight.attr("set_hover_mode")(mode);
-    py::dict reply;
-    reply["type"] = "hover_mode_updated";
-    reply["mode"] = mode;
-    reply["workbook_id"] = kernel.attr("workbook_id");
-    return reply;
+    return py::dict(py::arg("type") = "hover_mode_updated", py::arg("mode") = mode,
+                    py::arg("workbook_id") = kernel.attr("workbook_id"));
 }
 
 } // namespace zm::kernel::dispatch

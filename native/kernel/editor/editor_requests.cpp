@@ -1,10 +1,11 @@
 #include "kernel/editor/editor_requests.hpp"
 
 #include "common/error_record.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/runtime.hpp"
-#include "kernel/editor/editor_thread.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/editor/texts.hpp"
+#include "kernel/editor/editor_thread.hpp"
+#include "kernel/texts.hpp"
 
 #include <memory>
 #include <optional>
@@ -22,18 +23,14 @@ constexpr const char *REQUEST_TYPES[] = {"completion_request", "signature_help_r
 
 /// What distinguishes the three cursor requests.
 struct CursorRequest {
-    const char *method;        ///< the CodeInsight method
-    const char *reply_type;    ///< the reply's `type`
-    const char *request_log;   ///< start of the request's debug line
-    bool logs_dirty_files;     ///< the completion request also counts `dirty_files`
+    const char *method;     ///< the CodeInsight method
+    const char *reply_type; ///< the reply's `type`
 };
 
 const CursorRequest &cursor_request(Request request) {
-    static const CursorRequest completion{"get_completions", "completion_response",
-                                          text::COMPLETION_REQUEST, true};
-    static const CursorRequest signature{"get_signature_help", "signature_help_response",
-                                         text::SIGNATURE_REQUEST, false};
-    static const CursorRequest hover{"get_hover", "hover_response", text::HOVER_REQUEST, false};
+    static const CursorRequest completion{"get_completions", "completion_response"};
+    static const CursorRequest signature{"get_signature_help", "signature_help_response"};
+    static const CursorRequest hover{"get_hover", "hover_response"};
     switch (request) {
     case Request::Completion:
         return completion;
@@ -58,16 +55,15 @@ std::string length_text(py::handle value) {
     return std::to_string(size);
 }
 
-std::string too_large(const char *what, Py_ssize_t size) {
-    return std::string(what) + std::to_string(size) + text::LIMIT_PART +
-           std::to_string(MAX_ANALYSED_CHARS) + text::CLOSE_PAREN;
+std::string too_large(zm::Template<Py_ssize_t, std::size_t> what, Py_ssize_t size) {
+    return zm::format(what, size, MAX_ANALYSED_CHARS);
 }
 
 /// Why `code` cannot be analysed on the listener, if it cannot.
 std::optional<std::string> oversized_code(py::handle code) {
     if (PyUnicode_Check(code.ptr()) &&
         static_cast<std::size_t>(PyUnicode_GET_LENGTH(code.ptr())) > MAX_ANALYSED_CHARS)
-        return too_large(text::TOO_LARGE, PyUnicode_GET_LENGTH(code.ptr()));
+        return too_large(texts::CODE_TOO_LARGE, PyUnicode_GET_LENGTH(code.ptr()));
     return std::nullopt;
 }
 
@@ -76,14 +72,14 @@ std::optional<std::string> bad_dirty_files(py::handle dirty_files) {
     if (dirty_files.is_none())
         return std::nullopt;
     if (!PyDict_Check(dirty_files.ptr()))
-        return std::string(text::DIRTY_FILES_NOT_MAP);
+        return std::string(texts::DIRTY_FILES_NOT_MAP);
     PyObject *key = nullptr;
     PyObject *value = nullptr;
     Py_ssize_t pos = 0;
     while (PyDict_Next(dirty_files.ptr(), &pos, &key, &value)) {
         if (PyUnicode_Check(value) &&
             static_cast<std::size_t>(PyUnicode_GET_LENGTH(value)) > MAX_ANALYSED_CHARS)
-            return too_large(text::DIRTY_FILE_TOO_LARGE, PyUnicode_GET_LENGTH(value));
+            return too_large(texts::DIRTY_FILE_TOO_LARGE, PyUnicode_GET_LENGTH(value));
     }
     return std::nullopt;
 }
@@ -147,8 +143,8 @@ py::dict build_reply(Request request, const py::dict &result, py::handle request
 
 /// The result of a request refused before the analysis: only `error`, the rest defaults.
 py::dict refusal(Request request, const std::string &problem) {
-    core::log().warning(std::string(text::REFUSED) + REQUEST_TYPES[static_cast<int>(request)] +
-                        text::COLON + problem);
+    core::log().warning(
+        zm::format(texts::REFUSED, REQUEST_TYPES[static_cast<int>(request)], problem));
     py::dict result;
     result["error"] = py::str(problem);
     return result;
@@ -167,9 +163,9 @@ py::dict analysable_sources() {
             static_cast<std::size_t>(PyUnicode_GET_LENGTH(source)) > MAX_ANALYSED_CHARS) {
             const Logger &logger = core::log();
             if (logger.debug_enabled())
-                logger.debug(std::string(text::MODULE_NOT_ANALYSED) + text_of(name) +
-                             text::COLON + too_large(text::MODULE_TOO_LARGE,
-                                                     PyUnicode_GET_LENGTH(source)));
+                logger.debug(zm::format(
+                    texts::MODULE_NOT_ANALYSED, text_of(name),
+                    too_large(texts::MODULE_TOO_LARGE, PyUnicode_GET_LENGTH(source))));
             PyDict_DelItem(modules.ptr(), name.ptr());
         }
     }
@@ -185,8 +181,26 @@ struct Prepared {
     std::optional<std::string> problem;
 };
 
+/// The debug line of a cursor request.
+std::string request_line(const Prepared &p) {
+    const std::string line = text_of(p.line);
+    const std::string column = text_of(p.column);
+    const std::string path = text_of(p.path);
+    const std::string length = length_text(p.code);
+    switch (p.request) {
+    case Request::Completion: {
+        const Py_ssize_t count =
+            PyDict_Check(p.dirty_files.ptr()) ? PyDict_GET_SIZE(p.dirty_files.ptr()) : 0;
+        return zm::format(texts::COMPLETION_REQUEST, line, column, path, length, count);
+    }
+    case Request::SignatureHelp:
+        return zm::format(texts::SIGNATURE_REQUEST, line, column, path, length);
+    default:
+        return zm::format(texts::HOVER_REQUEST, line, column, path, length);
+    }
+}
+
 std::shared_ptr<Prepared> prepare_cursor(py::handle self, py::handle message, Request request) {
-    const CursorRequest &kind = cursor_request(request);
     auto p = std::make_shared<Prepared>();
     p->request = request;
     p->request_id = get(message, "request_id", py::none());
@@ -199,21 +213,12 @@ std::shared_ptr<Prepared> prepare_cursor(py::handle self, py::handle message, Re
     p->dirty_files = get(message, "dirty_files", py::none());
 
     const Logger &logger = core::log();
-    if (logger.debug_enabled()) {
-        std::string line_text = std::string(kind.request_log) + text_of(p->line) +
-                                text::COLUMN_PART + text_of(p->column) + text::PATH_PART +
-                                text_of(p->path) + text::CODE_LENGTH_PART + length_text(p->code);
-        if (kind.logs_dirty_files) {
-            Py_ssize_t count =
-                PyDict_Check(p->dirty_files.ptr()) ? PyDict_GET_SIZE(p->dirty_files.ptr()) : 0;
-            line_text += std::string(text::DIRTY_FILES_PART) + std::to_string(count);
-        }
-        logger.debug(line_text);
-    }
+    if (logger.debug_enabled())
+        logger.debug(request_line(*p));
 
     p->insight = code_insight(self);
     if (p->insight.is_none())
-        p->problem = text::NO_CODE_INSIGHT;
+        p->problem = texts::NO_CODE_INSIGHT;
     else if (!(p->problem = oversized_code(p->code)))
         p->problem = bad_dirty_files(p->dirty_files);
     if (!p->problem)
@@ -231,14 +236,14 @@ std::shared_ptr<Prepared> prepare_diagnostic(py::handle self, py::handle message
 
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::DIAGNOSTIC_REQUEST) + length_text(p->code) +
-                     text::MODULE_PART + text_of(p->module_name));
+        logger.debug(
+            zm::format(texts::DIAGNOSTIC_REQUEST, length_text(p->code), text_of(p->module_name)));
 
     p->insight = code_insight(self);
     if (p->insight.is_none())
-        p->problem = text::NO_CODE_INSIGHT;
+        p->problem = texts::NO_CODE_INSIGHT;
     else if (!p->module_name.is_none() && !PyUnicode_Check(p->module_name.ptr()))
-        p->problem = text::MODULE_NAME_NOT_TEXT;
+        p->problem = texts::MODULE_NAME_NOT_TEXT;
     else
         p->problem = oversized_code(p->code);
     return p;
@@ -260,11 +265,11 @@ py::dict analyse(const Prepared &p) {
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;
-        failure = std::string(Py_TYPE(e.value().ptr())->tp_name) + text::COLON +
-                  text_of(exception_text(e.value()));
+        failure = zm::format(texts::PROBLEM_OF, Py_TYPE(e.value().ptr())->tp_name,
+                             text_of(exception_text(e.value())));
     }
-    core::log().error(std::string(text::ANALYSIS_FAILED) + REQUEST_TYPES[static_cast<int>(p.request)] +
-                      text::COLON + *failure);
+    core::log().error(
+        zm::format(texts::ANALYSIS_FAILED, REQUEST_TYPES[static_cast<int>(p.request)], *failure));
     py::dict result;
     result["error"] = py::str(*failure);
     return result;
@@ -280,21 +285,20 @@ py::dict answer(const Prepared &p) {
     const std::string error = text_of(at(reply, "error"));
     switch (p.request) {
     case Request::Completion:
-        logger.debug(std::string(text::COMPLETION_RESPONSE) +
-                     length_text(at(reply, "completions")) + text::COMPLETIONS_ERROR + error);
+        logger.debug(
+            zm::format(texts::COMPLETION_RESPONSE, length_text(at(reply, "completions")), error));
         break;
     case Request::SignatureHelp:
-        logger.debug(std::string(text::SIGNATURE_RESPONSE) + length_text(at(reply, "signatures")) +
-                     text::SIGNATURES_ERROR + error);
+        logger.debug(
+            zm::format(texts::SIGNATURE_RESPONSE, length_text(at(reply, "signatures")), error));
         break;
     case Request::Hover:
-        logger.debug(std::string(text::HOVER_RESPONSE) +
-                     (at(reply, "contents").is_none() ? "False" : "True") + text::ERROR_PART +
-                     error);
+        logger.debug(zm::format(texts::HOVER_RESPONSE,
+                                at(reply, "contents").is_none() ? "False" : "True", error));
         break;
     case Request::Diagnostic:
-        logger.debug(std::string(text::DIAGNOSTIC_RESPONSE) +
-                     length_text(at(reply, "diagnostics")) + text::DIAGNOSTICS_ERROR + error);
+        logger.debug(
+            zm::format(texts::DIAGNOSTIC_RESPONSE, length_text(at(reply, "diagnostics")), error));
         break;
     }
     return reply;

@@ -4,7 +4,14 @@
 
 #include "common/coroutine.hpp"
 
+#include <cstddef>
+
 namespace zm::kernel::editor {
+
+/// Longest `code`, unsaved module text or pushed module source handed to the analysis: jedi
+/// needs tens of seconds near this size. A longer request text is answered with CODE_TOO_LARGE;
+/// a longer pushed module still loads and runs but is left out of the analysis.
+inline constexpr std::size_t MAX_ANALYSED_CHARS = 1000000;
 
 /// The requests; each builds its reply synchronously on the listener and then sends it.
 enum class Request { Completion, SignatureHelp, Hover, Diagnostic };

@@ -1,9 +1,10 @@
 #include "kernel/editor/editor_thread.hpp"
 
 #include "common/error_record.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/editor/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <optional>
 #include <string>
@@ -15,8 +16,8 @@ namespace {
 using core::text_of;
 
 std::string describe(const py::error_already_set &e) {
-    return std::string(Py_TYPE(e.value().ptr())->tp_name) + text::COLON +
-           text_of(exception_text(e.value()));
+    return zm::format(texts::PROBLEM_OF, Py_TYPE(e.value().ptr())->tp_name,
+                      text_of(exception_text(e.value())));
 }
 
 /// Takes the jobs in order, runs each on the editor thread and sends its reply before taking
@@ -38,7 +39,7 @@ Coro editor_loop(py::object kernel, py::object queue, py::object pool) {
         }
         job = py::none();
         if (failure) {
-            logger.error(std::string(text::EDITOR_JOB_FAILED) + *failure);
+            logger.error(zm::format(texts::EDITOR_JOB_FAILED, *failure));
             continue;
         }
         if (reply.is_none())
@@ -57,7 +58,7 @@ Coro editor_loop(py::object kernel, py::object queue, py::object pool) {
         if (closed)
             co_return py::none();
         if (failure)
-            logger.error(std::string(text::EDITOR_REPLY_FAILED) + *failure);
+            logger.error(zm::format(texts::EDITOR_REPLY_FAILED, *failure));
     }
 }
 
@@ -84,7 +85,7 @@ void submit_editor_job(py::object kernel, py::object job) {
         core::Runtime &rt = core::runtime();
         queue = rt.asyncio_queue();
         py::object pool = rt.thread_pool(py::arg("max_workers") = 1,
-                                         py::arg("thread_name_prefix") = text::EDITOR_THREAD);
+                                         py::arg("thread_name_prefix") = texts::EDITOR_THREAD);
         kernel.attr("_editor_jobs") = queue;
         kernel.attr("_editor_pool") = pool;
         kernel.attr("_editor_task") = rt.create_task(editor_loop(kernel, queue, pool).object());

@@ -7,7 +7,7 @@
 #include "kernel/execution/output_routing.hpp"
 #include "kernel/execution/split_scanner.hpp"
 #include "kernel/execution/stream_capture.hpp"
-#include "kernel/execution/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <optional>
 #include <string_view>
@@ -29,7 +29,7 @@ std::optional<py::object> try_compile(py::handle source, const char *filename, c
 }
 
 void exec_statements(py::handle source, py::handle globals, py::handle locals) {
-    eval_code(compile_source(source, EXEC_FILENAME, "exec"), globals, locals);
+    eval_code(compile_source(source, texts::EXEC_FILENAME, "exec"), globals, locals);
 }
 
 py::str decode(std::string_view text) {
@@ -86,7 +86,7 @@ void CodeExecutor::reset_namespace() {
 }
 
 py::object CodeExecutor::run(py::handle code, py::handle globals, py::handle locals) {
-    if (auto expression = try_compile(code, EVAL_FILENAME, "eval"))
+    if (auto expression = try_compile(code, texts::EVAL_FILENAME, "eval"))
         return eval_code(*expression, globals, locals);
 
     // Statements. The text compiled far enough to raise a SyntaxError, so it encodes as UTF-8.
@@ -104,7 +104,7 @@ py::object CodeExecutor::run(py::handle code, py::handle globals, py::handle loc
     py::str tail = decode(text.substr(split + 2));
     // Only a tail that does not compile as an expression runs as statements: a SyntaxError
     // raised while evaluating it is the user's error, and the tail must not run twice.
-    if (auto expression = try_compile(tail, EVAL_FILENAME, "eval"))
+    if (auto expression = try_compile(tail, texts::EVAL_FILENAME, "eval"))
         return eval_code(*expression, globals, locals);
     exec_statements(tail, globals, locals);
     return py::none();

@@ -2,16 +2,18 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/exact_text.hpp"
 #include "common/logging.hpp"
 #include "common/python_class.hpp"
+#include "common/text_format.hpp"
 #include "kernel/execution/execution_runtime.hpp"
-#include "kernel/execution/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::execution {
 
 namespace {
 
-const Logger &log() { return module_logger(KERNEL_MODULE_NAME); }
+const Logger &log() { return module_logger(texts::KERNEL_MODULE_NAME); }
 
 py::dict linecache_cache() {
     return execution_runtime().linecache.attr("cache");
@@ -74,7 +76,7 @@ py::object find_spec(py::object self, py::object fullname, py::object, py::objec
 /// The traceback of `exc` from its first entry outside the kernel module, or None.
 py::object strip_kernel_frames(py::handle exc) {
     py::object tb = py::reinterpret_steal<py::object>(PyException_GetTraceback(exc.ptr()));
-    const py::str kernel_name(KERNEL_MODULE_NAME);
+    const py::str kernel_name(texts::KERNEL_MODULE_NAME);
     while (tb && !tb.is_none()) {
         py::object frame_globals = tb.attr("tb_frame").attr("f_globals");
         py::object name = py::reinterpret_borrow<py::dict>(frame_globals).attr("get")("__name__");
@@ -91,8 +93,7 @@ void exec_module(py::object self, py::object module) {
     if (PySequence_Contains(cache.ptr(), name.ptr()) != 1) {
         if (PyErr_Occurred())
             throw py::error_already_set();
-        throw py::import_error(std::string(text::NO_SOURCE_PREFIX) + utf8(py::str(name)) +
-                               text::NO_SOURCE_SUFFIX);
+        throw py::import_error(zm::format(texts::NO_SOURCE, utf8(py::str(name))));
     }
     py::object code = cache[name];
     py::str filename = virtual_file_name(name);
@@ -105,8 +106,8 @@ void exec_module(py::object self, py::object module) {
         if (!e.matches(PyExc_Exception))
             throw;
         py::object exc = e.value();
-        log().error(std::string(text::LOADER_EXEC_ERROR_PREFIX) + utf8(py::str(name)) +
-                    text::LOADER_EXEC_ERROR_MIDDLE + utf8(exception_text(exc)));
+        log().error(
+            zm::format(texts::LOADER_EXEC_ERROR, utf8(py::str(name)), utf8(exception_text(exc))));
         // Raised again as the user's own exception, from None, starting at the user's lines.
         py::object tb = strip_kernel_frames(exc);
         if (PyException_SetTraceback(exc.ptr(), tb.ptr()) != 0)
@@ -126,8 +127,7 @@ void update_module(py::object self, py::object module_name, py::object code) {
     if (in_sys_modules(module_name)) {
         modules.attr("pop")(module_name, py::none());
         if (log().debug_enabled())
-            log().debug(std::string(text::LOADER_REMOVED_PREFIX) + utf8(module_name) +
-                        text::LOADER_FORCE_RELOAD_SUFFIX);
+            log().debug(zm::format(texts::LOADER_FORCE_RELOAD, utf8(module_name)));
     }
 }
 
@@ -137,29 +137,26 @@ void delete_module(py::object self, py::object module_name) {
     if (PySequence_Contains(cache.ptr(), module_name.ptr()) == 1) {
         cache.attr("pop")(module_name, py::none());
         if (log().debug_enabled())
-            log().debug(std::string(text::LOADER_REMOVED_PREFIX) + utf8(module_name) +
-                        text::LOADER_FROM_SOURCE_CACHE);
+            log().debug(zm::format(texts::LOADER_REMOVED_FROM_SOURCE_CACHE, utf8(module_name)));
     }
     if (in_sys_modules(module_name)) {
         execution_runtime().sys.attr("modules").attr("pop")(module_name, py::none());
         if (log().debug_enabled())
-            log().debug(std::string(text::LOADER_REMOVED_PREFIX) + utf8(module_name) +
-                        text::LOADER_FROM_SYS_MODULES);
+            log().debug(zm::format(texts::LOADER_REMOVED_FROM_SYS_MODULES, utf8(module_name)));
     }
     py::str filename = virtual_file_name(module_name);
     py::dict lines = linecache_cache();
     if (lines.contains(filename)) {
         lines.attr("pop")(filename, py::none());
         if (log().debug_enabled())
-            log().debug(std::string(text::LOADER_REMOVED_PREFIX) + utf8(filename) +
-                        text::LOADER_FROM_LINECACHE);
+            log().debug(zm::format(texts::LOADER_REMOVED_FROM_LINECACHE, utf8(filename)));
     }
 }
 
 } // namespace
 
 py::str virtual_file_name(py::handle module_name) {
-    return py::str(VIRTUAL_FILE_PREFIX) + py::str(module_name) + py::str(VIRTUAL_FILE_SUFFIX);
+    return zm::exact_str(zm::format(texts::VIRTUAL_FILE, zm::str_utf8(module_name)));
 }
 
 bool install_meta_path_finder(py::handle loader) {
@@ -183,10 +180,11 @@ py::dict in_memory_module_loader_namespace() {
         py::arg("spec"), "None: default module creation.");
     ns["exec_module"] = method("exec_module", &exec_module, py::arg("self"), py::arg("module"),
                                "Run the module's source in its namespace.");
-    ns["update_module"] = method("update_module", &update_module, py::arg("self"),
-                                 py::arg("module_name"), py::arg("code"), doc::UPDATE_MODULE);
+    ns["update_module"] =
+        method("update_module", &update_module, py::arg("self"), py::arg("module_name"),
+               py::arg("code"), texts::doc::UPDATE_MODULE);
     ns["delete_module"] = method("delete_module", &delete_module, py::arg("self"),
-                                 py::arg("module_name"), doc::DELETE_MODULE);
+                                 py::arg("module_name"), texts::doc::DELETE_MODULE);
     return ns;
 }
 

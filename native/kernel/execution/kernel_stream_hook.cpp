@@ -2,9 +2,11 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
+#include "common/exact_text.hpp"
 #include "common/python_class.hpp"
+#include "common/text_format.hpp"
 #include "kernel/execution/execution_runtime.hpp"
-#include "kernel/execution/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::execution {
 
@@ -54,7 +56,8 @@ Py_ssize_t write(py::object self, py::object text) {
     }
     if (failed) {
         swallow_exception([&] {
-            original.attr("write")(py::str(text::HOOK_ERROR_PREFIX) + error_text + py::str("\n"));
+            original.attr("write")(
+                zm::exact_str(zm::format(texts::HOOK_ERROR, zm::exact_utf8(error_text))));
         });
     }
     return length;

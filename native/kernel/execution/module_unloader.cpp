@@ -2,8 +2,9 @@
 
 #include "common/args.hpp"
 #include "common/logging.hpp"
+#include "common/text_format.hpp"
 #include "kernel/execution/execution_runtime.hpp"
-#include "kernel/execution/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <algorithm>
 #include <set>
@@ -62,7 +63,7 @@ std::size_t unload_modules_by_prefix(py::handle paths) {
             }
         }
     }
-    const Logger &log = module_logger(KERNEL_MODULE_NAME);
+    const Logger &log = module_logger(texts::KERNEL_MODULE_NAME);
     // Unloading what the kernel itself runs on would break it for the rest of its life (editor
     // requests without jedi, sends without websockets).
     for (auto it = packages.begin(); it != packages.end();) {
@@ -71,7 +72,7 @@ std::size_t unload_modules_by_prefix(py::handle paths) {
             continue;
         }
         if (log.debug_enabled())
-            log.debug(std::string(text::KEPT_STARTUP_MODULE) + *it);
+            log.debug(zm::format(texts::KEPT_STARTUP_MODULE, *it));
         it = packages.erase(it);
     }
 
@@ -98,7 +99,7 @@ std::size_t unload_modules_by_prefix(py::handle paths) {
             continue;
         modules.attr("pop")(entry.name, py::none());
         if (log.debug_enabled())
-            log.debug(std::string(text::UNLOADED_MODULE) + utf8(entry.name));
+            log.debug(zm::format(texts::UNLOADED_MODULE, utf8(entry.name)));
     }
     return doomed.size();
 }

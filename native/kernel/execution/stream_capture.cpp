@@ -3,7 +3,7 @@
 #include "common/args.hpp"
 #include "common/python_class.hpp"
 #include "kernel/execution/execution_runtime.hpp"
-#include "kernel/execution/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::execution {
 
@@ -151,7 +151,8 @@ py::dict stream_capture_namespace() {
     ns["getvalue"] = method(
         "getvalue", [](py::object self) { return capture_value(self); }, py::arg("self"),
         "The whole buffered text.");
-    ns["flush"] = method("flush", [](py::object) {}, py::arg("self"), doc::STREAM_CAPTURE_FLUSH);
+    ns["flush"] =
+        method("flush", [](py::object) {}, py::arg("self"), texts::doc::STREAM_CAPTURE_FLUSH);
     ns["readable"] = method("readable", [](py::object) { return false; }, py::arg("self"));
     ns["writable"] = method("writable", [](py::object) { return true; }, py::arg("self"));
     return ns;

@@ -6,7 +6,7 @@
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/core/texts.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/dispatch/run_output.hpp"
 #include "kernel/execution/in_memory_module_loader.hpp"

@@ -1,9 +1,10 @@
 #include "kernel/registry/object_registry.hpp"
 
+#include "common/text_format.hpp"
 #include "kernel/channel/loop_submission.hpp"
-#include "kernel/channel/texts.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 #include <utility>
@@ -11,7 +12,6 @@
 
 namespace zm::kernel::registry {
 
-namespace text = channel::text;
 using channel::LockHold;
 using core::text_of;
 
@@ -29,16 +29,8 @@ py::object safe_repr(py::handle value, const py::object &name) {
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;
-        return py::str(std::string(text::REPR_FAILED_OPEN) + text_of(name) +
-                       text::REPR_FAILED_MIDDLE + text_of(e.value()) + text::REPR_FAILED_CLOSE);
+        return py::str(zm::format(texts::REPR_FAILED, text_of(name), text_of(e.value())));
     }
-}
-
-py::dict registry_update(const char *action) {
-    py::dict message;
-    message["type"] = "object_registry_update";
-    message["action"] = action;
-    return message;
 }
 
 } // namespace
@@ -49,15 +41,14 @@ void notify(py::handle kernel, py::handle message) {
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;
-        core::log().warning(std::string(text::NOTIFY_FAILED) +
-                            text_of(message.attr("get")("type")) + text::NOTIFY_FAILED_TO_LOOP +
-                            text_of(e.value()));
+        core::log().warning(zm::format(texts::NOTIFY_FAILED, text_of(message.attr("get")("type")),
+                                       text_of(e.value())));
     }
 }
 
 void save_object(py::handle kernel, py::handle key, py::handle value) {
     if (PyUnicode_GET_LENGTH(key.ptr()) == 0) {
-        PyErr_SetString(PyExc_ValueError, text::EMPTY_KEY);
+        PyErr_SetString(PyExc_ValueError, texts::EMPTY_KEY);
         throw py::error_already_set();
     }
     py::object replaced; // released after the lock: a finaliser may use the registry itself
@@ -69,16 +60,14 @@ void save_object(py::handle kernel, py::handle key, py::handle value) {
     }
     replaced = py::object();
     py::object name = type_name(value);
-    py::dict message = registry_update("update");
-    message["key"] = key;
-    message["object_type"] = name;
-    message["repr"] = safe_repr(value, name);
-    message["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, message);
+    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
+                            py::arg("action") = "update",
+                            py::arg("key") = key, py::arg("object_type") = name,
+                            py::arg("repr") = safe_repr(value, name),
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::SAVED_OBJECT) + text_of(key) + text::TYPE_OPEN +
-                     text_of(name) + text::CLOSE_PAREN);
+        logger.debug(zm::format(texts::SAVED_OBJECT, text_of(key), text_of(name)));
 }
 
 py::object get_object(py::handle kernel, py::handle key) {
@@ -95,13 +84,13 @@ void clear_object(py::handle kernel, py::handle key) {
         removed = keeper.attr("pop")(key, py::none());
     }
     removed = py::object();
-    py::dict message = registry_update("delete");
-    message["key"] = key;
-    message["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, message);
+    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
+                            py::arg("action") = "delete",
+                            py::arg("key") = key,
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::CLEARED_OBJECT) + text_of(key));
+        logger.debug(zm::format(texts::CLEARED_OBJECT, text_of(key)));
 }
 
 void clear_all_objects(py::handle kernel) {
@@ -113,12 +102,12 @@ void clear_all_objects(py::handle kernel) {
         keeper.clear();
     }
     removed = py::object();
-    py::dict message = registry_update("clear_all");
-    message["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, message);
+    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
+                            py::arg("action") = "clear_all",
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(text::CLEARED_ALL);
+        logger.debug(texts::CLEARED_ALL);
 }
 
 py::list get_object_registry(py::handle kernel) {
@@ -134,11 +123,8 @@ py::list get_object_registry(py::handle kernel) {
     for (py::handle item : items) {
         py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
         py::object name = type_name(pair[1]);
-        py::dict entry;
-        entry["key"] = pair[0];
-        entry["type"] = name;
-        entry["repr"] = safe_repr(pair[1], name);
-        entries.append(entry);
+        entries.append(py::dict(py::arg("key") = pair[0], py::arg("type") = name,
+                                py::arg("repr") = safe_repr(pair[1], name)));
     }
     return entries;
 }

@@ -1,15 +1,15 @@
 #include "kernel/registry/workbook_controls.hpp"
 
-#include "kernel/channel/texts.hpp"
+#include "common/text_format.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/registry/object_registry.hpp"
+#include "kernel/texts.hpp"
 
 #include <string>
 
 namespace zm::kernel::registry {
 
-namespace text = channel::text;
 using core::text_of;
 
 void set_enable_events(py::handle kernel, py::handle enable) {
@@ -18,28 +18,21 @@ void set_enable_events(py::handle kernel, py::handle enable) {
     const int truth = PyObject_IsTrue(enable.ptr());
     if (truth < 0)
         throw py::error_already_set();
-    py::dict message;
-    message["type"] = "set_enable_events";
-    message["enable"] = py::bool_(truth == 1);
-    message["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, message);
+    notify(kernel, py::dict(py::arg("type") = "set_enable_events",
+                            py::arg("enable") = py::bool_(truth == 1),
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::SET_ENABLE_EVENTS) + (truth == 1 ? "True" : "False"));
+        logger.debug(zm::format(texts::SET_ENABLE_EVENTS, truth == 1 ? "True" : "False"));
 }
 
 void show_message_box(py::handle kernel, py::handle message, py::handle title, py::handle type) {
-    py::dict notice;
-    notice["type"] = "show_message_box";
-    notice["message"] = message;
-    notice["title"] = title;
-    notice["msg_type"] = type;
-    notice["workbook_id"] = kernel.attr("workbook_id");
-    notify(kernel, notice);
+    notify(kernel, py::dict(py::arg("type") = "show_message_box", py::arg("message") = message,
+                            py::arg("title") = title, py::arg("msg_type") = type,
+                            py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
-        logger.debug(std::string(text::MESSAGE_BOX_TITLE) + text_of(title) +
-                     text::MESSAGE_BOX_TYPE + text_of(type) + text::QUOTE);
+        logger.debug(zm::format(texts::MESSAGE_BOX_REQUESTED, text_of(title), text_of(type)));
 }
 
 } // namespace zm::kernel::registry
