@@ -2,7 +2,7 @@
 #include "common/coroutine.hpp"
 #include "kernel/bindings.hpp"
 #include "kernel/invocation/event_execution.hpp"
-#include "kernel/invocation/event_stream_texts.hpp"
+#include "kernel/texts.hpp"
 #include "kernel/invocation/streaming_function.hpp"
 
 namespace zm::kernel {

@@ -8,7 +8,7 @@
 #include "kernel/invocation/callable_call.hpp"
 #include "kernel/invocation/custom_function_call.hpp"
 #include "kernel/invocation/module_run.hpp"
-#include "kernel/invocation/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel {
 

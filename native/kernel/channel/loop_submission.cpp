@@ -23,11 +23,9 @@ void init_channel_runtime() {
 
 ChannelRuntime &channel_runtime() { return *runtime; }
 
-void submit_message(py::handle kernel, py::handle message) {
-    py::object loop = kernel.attr("_loop");
-    py::object coroutine = kernel.attr("send_message")(message);
+py::object submit_coroutine(py::object coroutine, py::handle loop) {
     try {
-        channel_runtime().run_coroutine_threadsafe(coroutine, loop);
+        return channel_runtime().run_coroutine_threadsafe(coroutine, loop);
     } catch (py::error_already_set &) {
         // Never started: close it so nothing warns about a coroutine that was never awaited.
         try {
@@ -37,6 +35,11 @@ void submit_message(py::handle kernel, py::handle message) {
         }
         throw;
     }
+}
+
+void submit_message(py::handle kernel, py::handle message) {
+    py::object loop = kernel.attr("_loop");
+    submit_coroutine(kernel.attr("send_message")(message), loop);
 }
 
 std::string current_thread_name() {

@@ -21,6 +21,10 @@ void init_channel_runtime();
 /// The objects looked up by init_channel_runtime (never destroyed).
 ChannelRuntime &channel_runtime();
 
+/// Schedules `coroutine` on `loop` from any thread and returns its concurrent future; a
+/// coroutine that cannot be scheduled is closed (it never ran) and the failure raised.
+py::object submit_coroutine(py::object coroutine, py::handle loop);
+
 /// Schedules `kernel.send_message(message)` on the kernel's loop without waiting for it.
 /// Raises when it cannot be scheduled (no loop yet, loop closed).
 void submit_message(py::handle kernel, py::handle message);

@@ -1,6 +1,7 @@
 #include "kernel/dispatch/message_fields.hpp"
 
 #include "kernel/dispatch/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::dispatch {
 
@@ -24,6 +25,24 @@ py::object str_field(py::handle message, const char *key, py::handle fallback, b
     if (PyUnicode_CheckExact(value.ptr()) || (allow_none && value.is_none()))
         return value;
     refuse(key, allow_none ? text::TEXT_OR_NULL : text::TEXT, type_name(value));
+}
+
+py::object list_field(py::handle message, const char *key) {
+    py::object value = field(message, key, py::none());
+    if (value.is_none())
+        return py::list();
+    if (!PyList_CheckExact(value.ptr()))
+        refuse(key, kernel::text::EXPECTED_LIST_OR_NULL, type_name(value));
+    return value;
+}
+
+bool flag_field(py::handle message, const char *key) {
+    py::object value = field(message, key, py::none());
+    if (value.is_none())
+        return false;
+    if (!PyBool_Check(value.ptr()))
+        refuse(key, kernel::text::EXPECTED_BOOL_OR_NULL, type_name(value));
+    return value.ptr() == Py_True;
 }
 
 py::object str_list_field(py::handle message, const char *key) {

@@ -1,9 +1,11 @@
 #include "kernel/dispatch/run_output.hpp"
 
+#include "common/text_format.hpp"
+
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/dispatch/texts.hpp"
+#include "kernel/texts.hpp"
 
 #include <memory>
 #include <string>
@@ -28,8 +30,8 @@ py::object make_output_callback(py::object kernel, py::object loop, const char *
                 throw;
             const Logger &logger = core::log();
             if (logger.debug_enabled())
-                logger.debug(std::string(text::KERNEL_PREFIX) + core::text_of(head->type) +
-                             text::STREAMING_ERROR + core::text_of(e.value()));
+                logger.debug(zm::format(kernel::text::OUTPUT_STREAMING_ERROR,
+                                    core::text_of(head->type), core::text_of(e.value())));
         }
     });
 }
