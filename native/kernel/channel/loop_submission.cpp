@@ -1,31 +1,13 @@
 #include "kernel/channel/loop_submission.hpp"
 
+#include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 
 namespace zm::kernel::channel {
 
-namespace {
-ChannelRuntime *runtime = nullptr;
-}
-
-void init_channel_runtime() {
-    if (runtime != nullptr)
-        return;
-    // Deliberately leaked: these objects must outlive static destruction at interpreter exit.
-    auto *rt = new ChannelRuntime();
-    rt->run_coroutine_threadsafe = py::module_::import("asyncio").attr("run_coroutine_threadsafe");
-    py::module_ threading = py::module_::import("threading");
-    rt->threading_event = threading.attr("Event");
-    rt->current_thread = threading.attr("current_thread");
-    rt->uuid4 = py::module_::import("uuid").attr("uuid4");
-    runtime = rt;
-}
-
-ChannelRuntime &channel_runtime() { return *runtime; }
-
 py::object submit_coroutine(py::object coroutine, py::handle loop) {
     try {
-        return channel_runtime().run_coroutine_threadsafe(coroutine, loop);
+        return core::runtime().run_coroutine_threadsafe(coroutine, loop);
     } catch (py::error_already_set &) {
         // Never started: close it so nothing warns about a coroutine that was never awaited.
         try {
@@ -43,7 +25,7 @@ void submit_message(py::handle kernel, py::handle message) {
 }
 
 std::string current_thread_name() {
-    return core::text_of(channel_runtime().current_thread().attr("name"));
+    return core::text_of(core::runtime().current_thread().attr("name"));
 }
 
 LockHold::LockHold(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }

@@ -49,7 +49,7 @@ void check_timeout(py::handle timeout) {
 py::object send_sys_request(py::handle kernel, py::dict payload, py::handle timeout) {
     const Logger &logger = core::log();
     py::object request_id = payload.attr("get")("requestId");
-    py::object thread = channel_runtime().current_thread();
+    py::object thread = core::runtime().current_thread();
     if (on_loop_thread(thread))
         raise_text(PyExc_RuntimeError, text::LOOP_THREAD_REFUSED);
     const std::string worker = std::string(text::WORKER_THREAD) + text_of(thread.attr("name"));
@@ -58,7 +58,7 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
         logger.debug(worker + text::SENDING + id_text);
 
     // The waiter exists before the request leaves, so an immediate answer is never missed.
-    py::object event = channel_runtime().threading_event();
+    py::object event = core::runtime().threading_event();
     {
         LockHold hold(kernel.attr("_response_lock"));
         py::dict futures = kernel.attr("_response_futures");
@@ -125,7 +125,7 @@ py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle t
     if (copy == nullptr)
         throw py::error_already_set();
     py::dict payload = py::reinterpret_steal<py::dict>(copy);
-    payload["requestId"] = channel_runtime().uuid4().attr("hex");
+    payload["requestId"] = core::runtime().uuid4().attr("hex");
     payload["kind"] = text::KIND_REQUEST;
     return send_sys_request(kernel, payload, timeout);
 }

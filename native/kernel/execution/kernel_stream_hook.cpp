@@ -3,7 +3,7 @@
 #include "common/args.hpp"
 #include "common/error_record.hpp"
 #include "common/python_class.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/execution/texts.hpp"
 
 namespace zm::kernel::execution {

@@ -2,7 +2,7 @@
 
 #include "common/args.hpp"
 #include "common/python_class.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/execution/texts.hpp"
 
 namespace zm::kernel::execution {
@@ -36,7 +36,7 @@ py::object attribute(PyObject *obj, PyObject *name) {
 }
 
 void init(py::object self, py::object on_write) {
-    py::setattr(self, names().buffer, execution_runtime().string_io());
+    py::setattr(self, names().buffer, core::runtime().string_io());
     py::setattr(self, names().on_write, on_write);
 }
 
@@ -94,7 +94,7 @@ Py_ssize_t capture_write(PyObject *capture, PyObject *text) {
 
 bool is_stream_capture(PyObject *stream) {
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(stream));
-    return type == execution_runtime().stream_capture.ptr();
+    return type == core::runtime().stream_capture.ptr();
 }
 
 py::object fast_method(PyMethodDef *def) {
@@ -122,7 +122,7 @@ py::dict stream_capture_namespace() {
 }
 
 py::object new_stream_capture(py::handle on_write) {
-    return execution_runtime().stream_capture(on_write);
+    return core::runtime().stream_capture(on_write);
 }
 
 py::str capture_value(py::handle capture) {

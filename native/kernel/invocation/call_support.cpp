@@ -275,13 +275,13 @@ bool is_cancellation(py::handle exc) {
 
 bool is_not_cancellation(py::handle exc) { return !is_cancellation(exc); }
 
-Coro send_each(py::object self, py::list messages) {
+Coro send_each(py::object self, py::object messages) {
     for (py::handle message : messages)
         co_await core::send_message(self, py::reinterpret_borrow<py::object>(message));
     co_return py::none();
 }
 
-Coro send_answer(py::object self, py::list messages, ErrorFilter keep) {
+Coro send_answer(py::object self, py::object messages, ErrorFilter keep) {
     py::object failed = co_await failure_of(send_each(self, messages), keep);
     if (!failed.is_none())
         core::log().error(zm::format(text::SEND_ERROR_FAILED, core::text_of(failed)));

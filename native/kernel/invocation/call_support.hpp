@@ -86,9 +86,10 @@ struct CallKind {
     CapturedBody (*body)(const Call &call);
     /// The messages of a success (`display`: the value display's text, or None), of a failure
     /// of the user's code, and of a refusal or a failure of the machinery (an error record).
-    py::list (*success)(const Call &call, py::handle display, py::handle result, py::handle logs);
-    py::list (*failure)(const Call &call, py::handle error, py::handle logs);
-    py::list (*refusal)(const Call &call, py::handle record);
+    py::object (*success)(const Call &call, py::handle display, py::handle result,
+                          py::handle logs);
+    py::object (*failure)(const Call &call, py::handle error, py::handle logs);
+    py::object (*refusal)(const Call &call, py::handle record);
 };
 
 /// The record a call's worker returns: {"status": "success", "result", "base_result", "logs"},
@@ -167,12 +168,12 @@ bool is_cancellation(py::handle exc);
 /// ErrorFilter: every error but the task's own cancellation.
 bool is_not_cancellation(py::handle exc);
 
-/// Sends each message in order, each send awaited.
-Coro send_each(py::object self, py::list messages);
+/// Sends each message of `messages` (a sequence) in order, each send awaited.
+Coro send_each(py::object self, py::object messages);
 
 /// Sends `messages` in order; a failure to send that `keep` accepts is logged ("[Kernel] Failed
 /// to send error message: ...") instead of raised: they answer a failure already.
-Coro send_answer(py::object self, py::list messages, ErrorFilter keep);
+Coro send_answer(py::object self, py::object messages, ErrorFilter keep);
 
 /// Logs the run's `logs` at info level with `tmpl` (one hole) unless they are empty.
 void log_logs(Template<std::string> tmpl, py::handle logs);

@@ -81,7 +81,7 @@ py::dict reply(const Call &call, bool success, const char *key, py::handle value
     return message;
 }
 
-py::list success(const Call &call, py::handle display, py::handle result, py::handle logs) {
+py::object success(const Call &call, py::handle display, py::handle result, py::handle logs) {
     py::list messages;
     if (!display.is_none())
         messages.append(py::dict("type"_a = "result_output", "content"_a = display,
@@ -91,16 +91,12 @@ py::list success(const Call &call, py::handle display, py::handle result, py::ha
     return messages;
 }
 
-py::list failure(const Call &call, py::handle error, py::handle logs) {
-    py::list messages;
-    messages.append(reply(call, false, "error", error, logs));
-    return messages;
+py::object failure(const Call &call, py::handle error, py::handle logs) {
+    return py::make_tuple(reply(call, false, "error", error, logs));
 }
 
-py::list refusal(const Call &call, py::handle record) {
-    py::list messages;
-    messages.append(reply(call, false, "error", record, py::handle()));
-    return messages;
+py::object refusal(const Call &call, py::handle record) {
+    return py::make_tuple(reply(call, false, "error", record, py::handle()));
 }
 
 const CallKind registered_callable{text::CALLABLE_DISPATCHING,

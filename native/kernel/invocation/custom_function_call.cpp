@@ -82,7 +82,7 @@ py::dict general(const Call &call, bool success, const char *key, py::handle val
     return message;
 }
 
-py::list success(const Call &call, py::handle display, py::handle result, py::handle logs) {
+py::object success(const Call &call, py::handle display, py::handle result, py::handle logs) {
     py::list messages;
     if (!display.is_none())
         messages.append(result_output(display, call.head));
@@ -93,22 +93,18 @@ py::list success(const Call &call, py::handle display, py::handle result, py::ha
     return messages;
 }
 
-py::list failure(const Call &call, py::handle error, py::handle logs) {
-    py::list messages;
-    messages.append(general(call, false, "error", error, logs));
-    messages.append(py::dict("type"_a = "function_execution_result",
-                             "request_id"_a = call.head.request_id, "status"_a = "error",
-                             "result"_a = py::none(), "logs"_a = logs, "error"_a = error));
-    return messages;
+py::object failure(const Call &call, py::handle error, py::handle logs) {
+    return py::make_tuple(general(call, false, "error", error, logs),
+                          py::dict("type"_a = "function_execution_result",
+                                   "request_id"_a = call.head.request_id, "status"_a = "error",
+                                   "result"_a = py::none(), "logs"_a = logs, "error"_a = error));
 }
 
-py::list refusal(const Call &call, py::handle record) {
-    py::list messages;
-    messages.append(general(call, false, "error", record, py::handle()));
-    messages.append(py::dict("type"_a = "function_execution_result",
-                             "request_id"_a = call.head.request_id, "status"_a = "error",
-                             "error"_a = record));
-    return messages;
+py::object refusal(const Call &call, py::handle record) {
+    return py::make_tuple(general(call, false, "error", record, py::handle()),
+                          py::dict("type"_a = "function_execution_result",
+                                   "request_id"_a = call.head.request_id, "status"_a = "error",
+                                   "error"_a = record));
 }
 
 const CallKind custom_function{text::CUSTOM_DISPATCHING,

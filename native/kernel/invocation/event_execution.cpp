@@ -36,13 +36,15 @@ CapturedBody body(const Event &event) {
         try {
             py::list converted = deserialize_args(event.args);
             py::object module = import_into_sys_modules(event.module_name);
+            // Raised as Python errors, so that they are the handler's failure like any other:
+            // caught below, the traceback streamed and the captured output kept.
             if (module.is_none())
-                throw py::import_error(
-                    zm::format(text::MODULE_NOT_IN_SYS_MODULES, text_of(event.module_name)));
+                raise_error(PyExc_ImportError, zm::format(text::MODULE_NOT_IN_SYS_MODULES,
+                                                          text_of(event.module_name)));
             if (!py::hasattr(module, event.function_name))
-                throw py::attribute_error(zm::format(text::FUNCTION_NOT_IN_MODULE,
-                                                 text_of(event.function_name),
-                                                 text_of(event.module_name)));
+                raise_error(PyExc_AttributeError,
+                            zm::format(text::FUNCTION_NOT_IN_MODULE, text_of(event.function_name),
+                                       text_of(event.module_name)));
             module.attr(event.function_name)(*converted);
             return py::dict("status"_a = "success", "logs"_a = captured_text(out, err),
                             "error"_a = py::none());
