@@ -1,6 +1,7 @@
 #include "common/coroutine.hpp"
 
 #include <cstdint>
+#include <optional>
 
 namespace zm {
 namespace detail {
@@ -542,6 +543,33 @@ py::object PyAwaiter::await_resume() {
 } // namespace detail
 
 PyTypeObject *coroutine_type() { return &detail::CoroType; }
+
+Coro failure_of(py::object awaitable, ErrorFilter keep) {
+    std::optional<py::error_already_set> failure;
+    try {
+        co_await awaitable;
+    } catch (py::error_already_set &e) {
+        if (!keep(e.value()))
+            throw;
+        failure.emplace(std::move(e));
+    }
+    if (!failure)
+        co_return py::none();
+    py::object exc = failure->value();
+    failure.reset();
+    co_return exc;
+}
+
+bool is_exception(py::handle exc) {
+    return PyObject_TypeCheck(exc.ptr(), reinterpret_cast<PyTypeObject *>(PyExc_Exception));
+}
+
+bool any_error(py::handle) { return true; }
+
+void raise_again(py::handle exc) {
+    PyErr_SetRaisedException(Py_NewRef(exc.ptr()));
+    throw py::error_already_set();
+}
 
 py::object mark_coroutine_function(py::handle func) {
     auto *self = PyObject_GC_New(detail::CoroFunction, &detail::CoroFunctionType);

@@ -107,6 +107,30 @@ private:
     bool active_ = true;
 };
 
+/// Which errors `failure_of` hands back (the exception object is passed); the others propagate.
+using ErrorFilter = bool (*)(py::handle exc);
+
+/// Awaits `awaitable`; an error that `keep` accepts comes back as the exception object instead
+/// of being raised, else the result is None. C++ forbids `co_await` inside a `catch` block, and
+/// the answer to a failure is usually a send that must be awaited, so bodies read
+/// `py::object exc = co_await failure_of(attempt(...), keep); if (!exc.is_none()) co_await ...`.
+Coro failure_of(py::object awaitable, ErrorFilter keep);
+
+/// failure_of for a C++ coroutine.
+inline Coro failure_of(Coro awaitable, ErrorFilter keep) {
+    return failure_of(std::move(awaitable).release(), keep);
+}
+
+/// ErrorFilter: an Exception (not the BaseException-only classes: exit requests, interrupts,
+/// cancellation).
+bool is_exception(py::handle exc);
+
+/// ErrorFilter: every error.
+bool any_error(py::handle exc);
+
+/// Raises `exc` again (an exception object kept by failure_of), traceback included.
+[[noreturn]] void raise_again(py::handle exc);
+
 /// The Python type of C++ coroutine objects (registered as a collections.abc.Coroutine).
 PyTypeObject *coroutine_type();
 

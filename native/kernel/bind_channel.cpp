@@ -22,7 +22,6 @@ void add_method(py::handle cls, const char *name, py::object fn) { py::setattr(c
 
 void bind_channel(py::module_ &m) {
     using namespace registry;
-    channel::init_channel_runtime();
     py::object kernel_class = m.attr("PythonKernel");
     add_method(kernel_class, "save_object",
                method(

@@ -4,7 +4,6 @@
 #include "kernel/bindings.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/core/python_kernel.hpp"
-#include "kernel/dispatch/dispatch_runtime.hpp"
 #include "kernel/dispatch/execution_request.hpp"
 #include "kernel/dispatch/message_dispatcher.hpp"
 #include "kernel/texts.hpp"
@@ -13,7 +12,6 @@ namespace zm::kernel {
 
 void bind_dispatch(py::module_ &m) {
     using namespace dispatch;
-    init_dispatch_runtime();
     py::object kernel_class = m.attr("PythonKernel");
     py::cpp_function execute(
         [](py::object self, py::object code, py::object request_id, py::object function_name,

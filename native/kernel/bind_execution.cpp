@@ -4,7 +4,7 @@
 #include "kernel/bindings.hpp"
 #include "kernel/execution/code_executor.hpp"
 #include "kernel/execution/console_globals.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/execution/in_memory_module_loader.hpp"
 #include "kernel/execution/kernel_stream_hook.hpp"
 #include "kernel/execution/module_unloader.hpp"
@@ -32,7 +32,7 @@ py::object import_user_package() {
             throw;
         return py::module_::import(texts::USER_PACKAGE_NAME);
     }
-    py::dict modules = execution_runtime().sys.attr("modules");
+    py::dict modules = core::runtime().sys.attr("modules");
     modules[texts::USER_PACKAGE_NAME] = package;
     const std::string_view prefix = texts::USER_SUBMODULE_PREFIX;
     for (py::handle name : py::list(modules)) {
@@ -49,8 +49,8 @@ py::object import_user_package() {
 }
 
 py::object make_text_stream(const char *name, py::dict ns, const char *doc) {
-    return make_class(texts::KERNEL_MODULE_NAME, name,
-                      py::make_tuple(execution_runtime().text_io_base), ns, doc);
+    return make_class(texts::KERNEL_MODULE_NAME, name, py::make_tuple(core::runtime().text_io_base),
+                      ns, doc);
 }
 
 void check_mapping(py::handle value, const char *name) {
@@ -137,8 +137,7 @@ void bind_stream_router(py::module_ &m) {
 } // namespace
 
 void bind_execution(py::module_ &m) {
-    init_execution_runtime();
-    ExecutionRuntime &rt = execution_runtime();
+    core::Runtime &rt = core::runtime();
     rt.user_package = import_user_package();
 
     rt.stream_capture = make_text_stream("StreamCapture", stream_capture_namespace(),

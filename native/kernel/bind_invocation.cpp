@@ -8,7 +8,7 @@
 #include "kernel/invocation/callable_call.hpp"
 #include "kernel/invocation/custom_function_call.hpp"
 #include "kernel/invocation/module_run.hpp"
-#include "kernel/invocation/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel {
 
@@ -21,7 +21,7 @@ void bind_invocation(py::module_ &m) {
             return handle_custom_function_call(self, message);
         },
         py::name("_handle_custom_function_call"), py::arg("self"), py::arg("message"),
-        doc::HANDLE_CUSTOM_FUNCTION_CALL);
+        texts::doc::HANDLE_CUSTOM_FUNCTION_CALL);
     py::setattr(kernel_class, "_handle_custom_function_call", mark_coroutine_function(custom));
     py::cpp_function callable(
         [](py::object self, py::object message) {
@@ -29,7 +29,7 @@ void bind_invocation(py::module_ &m) {
             return handle_python_function_call(self, message);
         },
         py::name("_handle_python_function_call"), py::arg("self"), py::arg("message"),
-        doc::HANDLE_PYTHON_FUNCTION_CALL);
+        texts::doc::HANDLE_PYTHON_FUNCTION_CALL);
     py::setattr(kernel_class, "_handle_python_function_call", mark_coroutine_function(callable));
     py::cpp_function run_module(
         [](py::object self, py::object message) {
@@ -37,7 +37,7 @@ void bind_invocation(py::module_ &m) {
             return handle_run_module(self, message);
         },
         py::name("_handle_run_module"), py::arg("self"), py::arg("message"),
-        doc::HANDLE_RUN_MODULE);
+        texts::doc::HANDLE_RUN_MODULE);
     py::setattr(kernel_class, "_handle_run_module", mark_coroutine_function(run_module));
     py::cpp_function debug_run_module(
         [](py::object self, py::object module_name, py::object function_name, py::object args,
@@ -55,11 +55,11 @@ void bind_invocation(py::module_ &m) {
         },
         py::name("_handle_debug_run_module"), py::arg("self"), py::arg("module_name"),
         py::arg("function_name"), py::arg("args"), py::arg("breakpoints"), py::arg("request_id"),
-        py::arg("workbook_id"), py::arg("source") = "ide", doc::HANDLE_DEBUG_RUN_MODULE);
+        py::arg("workbook_id"), py::arg("source") = "ide", texts::doc::HANDLE_DEBUG_RUN_MODULE);
     py::setattr(kernel_class, "_handle_debug_run_module",
                 mark_coroutine_function(debug_run_module));
     m.def("_parse_error_location", &parse_error_location, py::arg("traceback_str"),
-          py::arg("in_memory_modules"), doc::PARSE_ERROR_LOCATION);
+          py::arg("in_memory_modules"), texts::doc::PARSE_ERROR_LOCATION);
     py::setattr(kernel_class, "_deserialize_args",
                 method(
                     "_deserialize_args",
@@ -67,7 +67,7 @@ void bind_invocation(py::module_ &m) {
                         check_list(args, "args");
                         return deserialize_args(args);
                     },
-                    py::arg("self"), py::arg("args"), doc::DESERIALIZE_ARGS));
+                    py::arg("self"), py::arg("args"), texts::doc::DESERIALIZE_ARGS));
 }
 
 } // namespace zm::kernel

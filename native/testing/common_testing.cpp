@@ -47,6 +47,25 @@ zm::Coro catch_value_error(py::object awaitable) {
     co_return caught;
 }
 
+/// failure_of with an ErrorFilter picked by name, the kept exception passed to `answer` (awaited
+/// outside the catch block): returns ("answered", answer's result) or ("done", None).
+zm::Coro answer_failure(py::object awaitable, std::string keep, py::object answer) {
+    zm::ErrorFilter filter = keep == "any" ? &zm::any_error : &zm::is_exception;
+    py::object exc = co_await zm::failure_of(awaitable, filter);
+    if (exc.is_none())
+        co_return py::make_tuple("done", py::none());
+    py::object answered = co_await answer(exc);
+    co_return py::make_tuple("answered", answered);
+}
+
+/// Awaits `awaitable`; whatever it raises is raised again by raise_again.
+zm::Coro reraise(py::object awaitable) {
+    py::object exc = co_await zm::failure_of(awaitable, &zm::any_error);
+    if (!exc.is_none())
+        zm::raise_again(exc);
+    co_return py::none();
+}
+
 /// Appends "enter", awaits, appends "after"; a scope guard appends "cleanup" however it ends.
 zm::Coro guarded(py::object awaitable, py::list log) {
     log.append("enter");
@@ -120,6 +139,9 @@ PYBIND11_MODULE(_common_testing, m) {
     zm::def_coroutine(m, "raise_value_error", &raise_value_error, py::arg("text"));
     zm::def_coroutine(m, "raise_stop_iteration", &raise_stop_iteration);
     zm::def_coroutine(m, "catch_value_error", &catch_value_error, py::arg("awaitable"));
+    zm::def_coroutine(m, "answer_failure", &answer_failure, py::arg("awaitable"), py::arg("keep"),
+                      py::arg("answer"));
+    zm::def_coroutine(m, "reraise", &reraise, py::arg("awaitable"));
     zm::def_coroutine(m, "guarded", &guarded, py::arg("awaitable"), py::arg("log"));
     zm::def_coroutine(m, "nested", &nested, py::arg("depth"), py::arg("value"));
     zm::def_coroutine(m, "with_lock", &with_lock, py::arg("lock"), py::arg("awaitable"));

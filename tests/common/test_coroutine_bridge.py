@@ -210,6 +210,62 @@ class TestExceptions:
         assert asyncio.run(main()) == "caught: thrown"
 
 
+class TestAnsweringAfterTheCatch:
+    """failure_of: an error is kept, the catch block is left, and its answer is awaited."""
+
+    @staticmethod
+    async def slow_answer(exc):
+        await asyncio.sleep(0)  # the answer really suspends, as a send does
+        return exc
+
+    def test_kept_exception_is_answered_with_its_traceback(self):
+        async def inner():
+            raise KeyError("missing")
+
+        kind, exc = asyncio.run(native.answer_failure(inner(), "exception", self.slow_answer))
+        assert kind == "answered" and isinstance(exc, KeyError)
+        assert "inner" in [f.name for f in traceback.extract_tb(exc.__traceback__)]
+
+    def test_success_is_not_answered(self):
+        assert asyncio.run(native.answer_failure(py_value(5), "exception", self.slow_answer)) == (
+            "done", None)
+
+    @pytest.mark.parametrize("exc", [SystemExit(3), KeyboardInterrupt()], ids=["exit", "interrupt"])
+    def test_exception_filter_lets_base_exceptions_through(self, exc):
+        with pytest.raises(type(exc)):
+            drive(native.answer_failure(py_raise(exc), "exception", self.slow_answer))
+
+    def test_any_filter_keeps_base_exceptions(self):
+        kind, exc = asyncio.run(native.answer_failure(py_raise(SystemExit(3)), "any",
+                                                      self.slow_answer))
+        assert kind == "answered" and isinstance(exc, SystemExit) and exc.code == 3
+
+    def test_cancellation_of_the_awaited_body_propagates(self):
+        answered: list[BaseException] = []
+
+        async def record(exc):
+            answered.append(exc)
+
+        async def main():
+            task = asyncio.create_task(native.answer_failure(asyncio.sleep(60), "exception",
+                                                             record))
+            await asyncio.sleep(0)
+            task.cancel()
+            with pytest.raises(asyncio.CancelledError):
+                await task
+
+        asyncio.run(main())
+        assert answered == []
+
+    def test_raise_again_keeps_the_original_traceback(self):
+        async def inner():
+            raise ValueError("again")
+
+        with pytest.raises(ValueError, match="^again$") as info:
+            asyncio.run(native.reraise(inner()))
+        assert "inner" in [f.name for f in traceback.extract_tb(info.value.__traceback__)]
+
+
 class TestCancellationAndClose:
     def test_task_cancel_ends_cancelled_and_runs_guards(self):
         log: list[str] = []

@@ -133,6 +133,20 @@ class TestFailure:
             "success"
         )
 
+    def test_missing_function_is_the_handlers_failure_with_its_traceback_streamed(
+        self, handlers: Session
+    ) -> None:
+        *output, reply = fire(handlers, "nope", "evm")
+        stderr = "".join(m["content"] for m in output if m["type"] == "stderr")
+        assert stderr == "AttributeError: Function 'nope' not found in module 'wb_handlers'\n"
+        assert (reply["status"], reply["error"], reply["logs"]) == ("error", stderr, stderr)
+
+    @pytest.mark.off_protocol("incoming")
+    def test_unconvertible_argument_fails_before_the_import(self, handlers: Session) -> None:
+        reply = fire(handlers, "f", "evb", module_name="wb_absent", args=[5])[-1]
+        assert reply["status"] == "error"
+        assert "wb_absent" not in reply["error"] and "expected dict, got int" in reply["error"]
+
 
 @pytest.mark.off_protocol("incoming")
 @pytest.mark.shared_kernel

@@ -2,28 +2,24 @@
 
 #include "kernel/core/loop_handoff.hpp"
 #include "kernel/core/python_kernel.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 
 namespace zm::kernel::channel {
 
-namespace {
-ChannelRuntime *runtime = nullptr;
+py::object submit_coroutine(py::object coroutine, py::handle loop) {
+    try {
+        return core::runtime().run_coroutine_threadsafe(coroutine, loop);
+    } catch (py::error_already_set &) {
+        // Never started: close it so nothing warns about a coroutine that was never awaited.
+        try {
+            coroutine.attr("close")();
+        } catch (py::error_already_set &e) {
+            e.discard_as_unraisable("closing an unsent message");
+        }
+        throw;
+    }
 }
-
-void init_channel_runtime() {
-    if (runtime != nullptr)
-        return;
-    // Deliberately leaked: these objects must outlive static destruction at interpreter exit.
-    auto *rt = new ChannelRuntime();
-    rt->run_coroutine_threadsafe = py::module_::import("asyncio").attr("run_coroutine_threadsafe");
-    py::module_ threading = py::module_::import("threading");
-    rt->threading_event = threading.attr("Event");
-    rt->current_thread = threading.attr("current_thread");
-    rt->uuid4 = py::module_::import("uuid").attr("uuid4");
-    runtime = rt;
-}
-
-ChannelRuntime &channel_runtime() { return *runtime; }
 
 void submit_message(py::handle kernel, py::handle message) {
     py::object loop = kernel.attr("_loop");
@@ -38,7 +34,7 @@ void submit_message(py::handle kernel, py::handle message) {
 }
 
 std::string current_thread_name() {
-    return core::text_of(channel_runtime().current_thread().attr("name"));
+    return core::text_of(core::runtime().current_thread().attr("name"));
 }
 
 LockHold::LockHold(py::object lock) : lock_(std::move(lock)) { lock_.attr("acquire")(); }

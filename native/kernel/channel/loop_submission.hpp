@@ -1,6 +1,5 @@
 #pragma once
-/// Handing messages from any thread to the kernel's event loop, and the Python objects the
-/// channel and the registry use, looked up once at import.
+/// Handing messages from any thread to the kernel's event loop.
 
 #include "common/python.hpp"
 
@@ -8,18 +7,9 @@
 
 namespace zm::kernel::channel {
 
-struct ChannelRuntime {
-    py::object run_coroutine_threadsafe; ///< asyncio.run_coroutine_threadsafe
-    py::object threading_event;          ///< threading.Event
-    py::object current_thread;           ///< threading.current_thread
-    py::object uuid4;                    ///< uuid.uuid4
-};
-
-/// Looks the objects up; called once while the kernel module initialises.
-void init_channel_runtime();
-
-/// The objects looked up by init_channel_runtime (never destroyed).
-ChannelRuntime &channel_runtime();
+/// Schedules `coroutine` on `loop` from any thread and returns its concurrent future; a
+/// coroutine that cannot be scheduled is closed (it never ran) and the failure raised.
+py::object submit_coroutine(py::object coroutine, py::handle loop);
 
 /// Schedules `kernel.send_message(message)` on the kernel's loop without waiting for it.
 /// Raises when it cannot be scheduled (no loop yet, loop closed).

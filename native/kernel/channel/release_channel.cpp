@@ -49,7 +49,7 @@ void flush(const py::object &kernel) {
         py::dict waiters = kernel.attr("_response_futures");
         for (py::handle item : batch) {
             py::dict payload = py::reinterpret_borrow<py::dict>(item);
-            py::object request_id = channel_runtime().uuid4().attr("hex");
+            py::object request_id = core::runtime().uuid4().attr("hex");
             payload["requestId"] = request_id;
             payload["kind"] = texts::KIND_REQUEST;
             waiters[request_id] = py::cast(ReleaseWaiter{kernel, request_id});

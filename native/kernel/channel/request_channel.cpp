@@ -51,7 +51,7 @@ void check_timeout(py::handle timeout) {
 py::object send_sys_request(py::handle kernel, py::dict payload, py::handle timeout) {
     const Logger &logger = core::log();
     py::object request_id = payload.attr("get")("requestId");
-    py::object thread = channel_runtime().current_thread();
+    py::object thread = core::runtime().current_thread();
     if (on_loop_thread(thread))
         raise_text(PyExc_RuntimeError, texts::LOOP_THREAD_REFUSED);
     const std::string worker = text_of(thread.attr("name"));
@@ -60,7 +60,7 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
         logger.debug(zm::format(texts::SENDING_SYS_REQUEST, worker, id_text));
 
     // The waiter exists before the request leaves, so an immediate answer is never missed.
-    py::object event = channel_runtime().threading_event();
+    py::object event = core::runtime().threading_event();
     {
         LockHold hold(kernel.attr("_response_lock"));
         py::dict futures = kernel.attr("_response_futures");

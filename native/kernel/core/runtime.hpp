@@ -1,5 +1,6 @@
 #pragma once
-/// The Python objects the kernel core uses on every message, looked up once at import.
+/// The Python objects the kernel uses on its hot paths (core, dispatch, execution, channel),
+/// looked up once at import: the one cache of them.
 
 #include "common/logging.hpp"
 #include "common/python.hpp"
@@ -29,6 +30,19 @@ struct Runtime {
     py::object current_thread;   ///< threading.current_thread
     py::object sys;              ///< sys
     py::object zentrel;          ///< the user package
+    py::object run_coroutine_threadsafe; ///< asyncio.run_coroutine_threadsafe
+    py::object threading_event;  ///< threading.Event
+    py::object background_tasks; ///< set of the tasks started by the dispatcher
+    py::object discard_task;     ///< background_tasks.discard
+    py::module_ builtins;        ///< the builtins module
+    py::object compile;          ///< builtins.compile
+    py::module_ linecache;       ///< linecache (its `cache` is read at each use)
+    py::object module_spec;      ///< importlib.machinery.ModuleSpec
+    py::object string_io;        ///< io.StringIO
+    py::object text_io_base;     ///< io.TextIOBase
+    py::object user_package;     ///< the user package as the execution namespace sees it
+    py::object stream_capture;   ///< the StreamCapture class (set when it is made)
+    py::object console_globals;  ///< the ConsoleGlobals class (set when it is made)
 
     /// Interned texts used as keys and attribute names on the per-message paths.
     struct Names {

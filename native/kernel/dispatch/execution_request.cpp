@@ -2,53 +2,35 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
-#include "common/exact_text.hpp"
-#include "common/text_format.hpp"
-#include "kernel/core/loop_handoff.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/dispatch/dispatch_runtime.hpp"
-#include "kernel/dispatch/run_output.hpp"
 #include "kernel/execution/code_executor.hpp"
+#include "kernel/invocation/call_support.hpp"
 #include "kernel/texts.hpp"
 
 #include <cstdio>
-#include <optional>
 #include <string>
 
 namespace zm::kernel::dispatch {
 
+using namespace py::literals;
 using core::text_of;
 
 std::string elapsed_ms(double start) {
-    const double ms = (dispatch_runtime().time_time().cast<double>() - start) * 1000.0;
+    const double ms = (core::runtime().time_time().cast<double>() - start) * 1000.0;
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.1f", ms);
     return buffer;
 }
 
-std::string thread_name() {
-    return text_of(core::runtime().current_thread().attr("name"));
-}
-
 namespace {
 
-/// The record of a run that ended by an exception outside Exception (an exit request, an
-/// interrupt): a failure of the user's code like any other.
-py::dict base_exception_record(py::handle exc) {
-    py::dict record;
-    record["success"] = false;
-    record["stdout"] = py::str("");
-    record["stderr"] = py::str("");
-    record["error"] = error_record(exc);
-    record["result"] = py::none();
-    return record;
-}
-
-/// execute_with_callbacks: runs on a worker thread and returns the executor's record.
+/// execute_with_callbacks: runs on a worker thread and returns the executor's record. An
+/// exception outside Exception (an exit request, an interrupt) is a failure of the user's code
+/// like any other.
 py::object make_worker(py::object kernel, py::object code, py::object request_id,
-                       py::object out, py::object err) {
+                       invocation::RunOutput output) {
     // The kernel's own executor is called directly; a replaced one through its attribute.
     py::object executor = kernel.attr("executor");
     const core::OwnMethods &own = core::own_methods();
@@ -56,46 +38,76 @@ py::object make_worker(py::object kernel, py::object code, py::object request_id
         Py_TYPE(executor.ptr()) == reinterpret_cast<PyTypeObject *>(own.code_executor.ptr()) &&
         core::resolves_to(executor, own.execute_name, own.execute);
     py::object execute = direct ? executor : executor.attr("execute");
-    return py::cpp_function([direct, execute, code, request_id, out, err]() -> py::object {
+    return py::cpp_function([direct, execute, code, request_id, output]() -> py::object {
         const Logger &logger = core::log();
         if (logger.debug_enabled())
-            logger.debug(zm::format(texts::EXECUTING_CODE, thread_name(), text_of(request_id)));
+            logger.debug(zm::format(texts::EXECUTING_CODE, invocation::thread_name(),
+                                text_of(request_id)));
         py::object record;
         try {
             if (direct)
-                record = execute.cast<execution::CodeExecutor &>().execute(code, out, err);
+                record = execute.cast<execution::CodeExecutor &>().execute(code, output.out,
+                                                                            output.err);
             else
-                record = execute(code, py::arg("stdout_callback") = out,
-                                 py::arg("stderr_callback") = err);
+                record = execute(code, "stdout_callback"_a = output.out,
+                                 "stderr_callback"_a = output.err);
         } catch (py::error_already_set &e) {
             if (e.matches(PyExc_Exception))
                 throw;
-            record = base_exception_record(e.value());
+            record = py::dict("success"_a = false, "stdout"_a = "", "stderr"_a = "",
+                              "error"_a = error_record(e.value()), "result"_a = py::none());
         }
         if (logger.debug_enabled())
-            logger.debug(zm::format(texts::EXECUTION_DONE, thread_name(), text_of(request_id)));
+            logger.debug(zm::format(texts::EXECUTION_DONE, invocation::thread_name(),
+                                text_of(request_id)));
         return record;
     });
 }
 
-/// The reduced failure of the request's own machinery: no function name, no workbook id.
-py::dict machinery_error(py::handle exc, py::handle request_id, py::handle source) {
-    py::dict error;
-    error["type"] = py::handle(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr()))).attr("__name__");
-    error["message"] = exception_text(exc);
-    error["traceback"] = format_traceback(exc);
-    py::dict message;
-    message["type"] = "execution_error";
-    message["success"] = false;
-    message["error"] = error;
-    message["request_id"] = request_id;
-    message["source"] = source;
-    return message;
-}
-
-/// Whether a BaseException that reached the task is the user's (not cancellation of the task).
-bool is_user_base_exception(py::error_already_set &e) {
-    return !e.matches(PyExc_Exception) && !e.matches(core::runtime().cancelled_error.ptr());
+/// The request from its worker to its report.
+Coro attempt(py::object self, py::object code, invocation::RunHead head,
+             py::object function_name, double start) {
+    const Logger &logger = core::log();
+    py::object request_id = head.request_id;
+    if (logger.debug_enabled())
+        logger.debug(zm::format(texts::SUBMITTING, text_of(request_id)));
+    py::object loop = core::runtime().get_running_loop();
+    py::object worker =
+        make_worker(self, code, request_id, invocation::run_output(self, loop, head));
+    py::object record = co_await invocation::on_pool(self, loop, worker);
+    if (logger.debug_enabled()) {
+        logger.debug(zm::format(texts::EXECUTION_COMPLETED, text_of(request_id), elapsed_ms(start)));
+        logger.debug(
+            zm::format(texts::EXECUTION_FINISHED, text_of(record["success"]), text_of(request_id)));
+    }
+    py::object workbook_id = self.attr("workbook_id");
+    if (PyObject_IsTrue(py::object(record["success"]).ptr())) {
+        if (logger.info_enabled())
+            logger.info(zm::format(texts::SENDING_RESULT, text_of(request_id)));
+        py::object value = record["result"];
+        py::object shown = py::none();
+        py::list messages;
+        if (!value.is_none()) {
+            shown = py::repr(value);
+            messages.append(invocation::result_output(invocation::value_display(shown),
+                                                      {request_id, workbook_id, head.source}));
+        }
+        const bool raw = PyUnicode_Check(function_name.ptr()) &&
+                         PyUnicode_GET_LENGTH(function_name.ptr()) > 0;
+        messages.append(py::dict("type"_a = "execution_result", "success"_a = true,
+                                 "result"_a = raw ? value : shown, "request_id"_a = request_id,
+                                 "function_name"_a = function_name,
+                                 "workbook_id"_a = workbook_id, "source"_a = head.source));
+        co_await invocation::send_each(self, messages);
+    } else {
+        py::object error = record["error"];
+        logger.info(zm::format(texts::SENDING_ERROR, text_of(request_id), text_of(error)));
+        co_await core::send_message(
+            self, py::dict("type"_a = "execution_error", "success"_a = false, "error"_a = error,
+                           "request_id"_a = request_id, "function_name"_a = function_name,
+                           "workbook_id"_a = workbook_id, "source"_a = head.source));
+    }
+    co_return py::none();
 }
 
 } // namespace
@@ -111,117 +123,32 @@ void check_execute_args(py::handle code, py::handle request_id, py::handle funct
 Coro execute_code_async(py::object self, py::object code, py::object request_id,
                         py::object function_name, py::object source) {
     const Logger &logger = core::log();
-    const double start = dispatch_runtime().time_time().cast<double>();
+    const double start = core::runtime().time_time().cast<double>();
     if (logger.debug_enabled())
-        logger.debug(zm::format(texts::EXECUTION_STARTED, text_of(request_id),
-                                text_of(function_name)));
-    std::optional<py::error_already_set> failure;
-    std::optional<py::error_already_set> user_exit;
-    try {
-        if (logger.debug_enabled())
-            logger.debug(zm::format(texts::SUBMITTING, text_of(request_id)));
-        py::object loop = core::runtime().get_running_loop();
-        py::object workbook = self.attr("workbook_id");
-        py::object out = make_output_callback(self, loop, "stdout", request_id, workbook, source);
-        py::object err = make_output_callback(self, loop, "stderr", request_id, workbook, source);
-        py::object worker = make_worker(self, code, request_id, out, err);
-        py::object record = co_await core::run_on_pool(loop, self.attr("_thread_pool"), worker);
-        if (logger.debug_enabled()) {
-            logger.debug(zm::format(texts::EXECUTION_COMPLETED, text_of(request_id),
-                                    elapsed_ms(start)));
-            logger.debug(zm::format(texts::EXECUTION_FINISHED, text_of(record["success"]),
-                                    text_of(request_id)));
-        }
-        py::object workbook_id = self.attr("workbook_id");
-        if (PyObject_IsTrue(py::object(record["success"]).ptr())) {
-            if (logger.info_enabled())
-                logger.info(zm::format(texts::SENDING_RESULT, text_of(request_id)));
-            py::object value = record["result"];
-            py::object shown = py::none();
-            if (!value.is_none()) {
-                shown = py::repr(value);
-                py::dict display;
-                display["type"] = "result_output";
-                display["content"] =
-                    zm::exact_str(zm::format(texts::RESULT_OUTPUT, zm::exact_utf8(shown)));
-                display["request_id"] = request_id;
-                display["workbook_id"] = workbook_id;
-                display["source"] = source;
-                co_await core::send_message(self, display);
-            }
-            const bool raw = PyUnicode_Check(function_name.ptr()) &&
-                             PyUnicode_GET_LENGTH(function_name.ptr()) > 0;
-            py::dict result;
-            result["type"] = "execution_result";
-            result["success"] = true;
-            result["result"] = raw ? value : shown;
-            result["request_id"] = request_id;
-            result["function_name"] = function_name;
-            result["workbook_id"] = workbook_id;
-            result["source"] = source;
-            co_await core::send_message(self, result);
-        } else {
-            py::object error = record["error"];
-            logger.info(zm::format(texts::SENDING_ERROR, text_of(request_id), text_of(error)));
-            py::dict message;
-            message["type"] = "execution_error";
-            message["success"] = false;
-            message["error"] = error;
-            message["request_id"] = request_id;
-            message["function_name"] = function_name;
-            message["workbook_id"] = workbook_id;
-            message["source"] = source;
-            co_await core::send_message(self, message);
-        }
-    } catch (py::error_already_set &e) {
-        if (is_user_base_exception(e))
-            user_exit.emplace(std::move(e));
-        else if (e.matches(PyExc_Exception))
-            failure.emplace(std::move(e));
-        else
-            throw;
-    }
-    if (user_exit) {
+        logger.debug(zm::format(texts::EXECUTION_STARTED, text_of(request_id), text_of(function_name)));
+    invocation::RunHead head{request_id, self.attr("workbook_id"), source};
+    py::object exc = co_await failure_of(attempt(self, code, head, function_name, start),
+                                         &invocation::is_not_cancellation);
+    if (exc.is_none())
+        co_return py::none();
+    py::list answer;
+    if (!is_exception(exc)) {
         // An exit request or interrupt raised by the user's code: reported as that code's
         // failure; it must never end the task with nothing sent, nor stop the event loop.
-        try {
-            py::dict message;
-            message["type"] = "execution_error";
-            message["success"] = false;
-            message["error"] = error_record(user_exit->value());
-            message["request_id"] = request_id;
-            message["function_name"] = function_name;
-            message["workbook_id"] = self.attr("workbook_id");
-            message["source"] = source;
-            user_exit.reset();
-            co_await core::send_message(self, message);
-        } catch (py::error_already_set &s) {
-            if (!s.matches(PyExc_Exception))
-                throw;
-            logger.error(zm::format(texts::SEND_ERROR_FAILED, text_of(s.value())));
-        }
-        co_return py::none();
-    }
-    if (failure) {
-        py::object exc = failure->value();
-        failure.reset();
+        answer.append(py::dict("type"_a = "execution_error", "success"_a = false,
+                               "error"_a = error_record(exc), "request_id"_a = request_id,
+                               "function_name"_a = function_name,
+                               "workbook_id"_a = self.attr("workbook_id"), "source"_a = source));
+    } else {
+        // A failure of the request's own machinery: no function name, no workbook id.
         const std::string what = text_of(exception_text(exc));
-        logger.error(zm::format(texts::EXECUTION_FAILED, text_of(request_id), elapsed_ms(start),
-                                what));
+        logger.error(zm::format(texts::EXECUTION_FAILED, text_of(request_id), elapsed_ms(start), what));
         logger.error(zm::format(texts::UNEXPECTED_ERROR, what));
-        bool send_failed = false;
-        std::string send_error;
-        try {
-            co_await core::send_message(self, machinery_error(exc, request_id, source));
-        } catch (py::error_already_set &s) {
-            if (!s.matches(PyExc_Exception))
-                throw;
-            send_failed = true;
-            send_error = text_of(s.value());
-        }
-        if (send_failed)
-            logger.error(zm::format(texts::SEND_ERROR_FAILED, send_error));
+        answer.append(py::dict("type"_a = "execution_error", "success"_a = false,
+                               "error"_a = error_record(exc), "request_id"_a = request_id,
+                               "source"_a = source));
     }
+    co_await invocation::send_answer(self, answer, &is_exception);
     co_return py::none();
 }
 

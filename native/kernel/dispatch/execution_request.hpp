@@ -11,9 +11,6 @@ namespace zm::kernel::dispatch {
 /// Milliseconds since `start` (seconds of time.time()), with one decimal.
 std::string elapsed_ms(double start);
 
-/// The current thread's name.
-std::string thread_name();
-
 /// Checks the argument types (code and source str; request_id and function_name str or None);
 /// raises TypeError before any coroutine exists.
 void check_execute_args(py::handle code, py::handle request_id, py::handle function_name,

@@ -5,7 +5,6 @@
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/dispatch/dispatch_runtime.hpp"
 #include "kernel/dispatch/execution_request.hpp"
 #include "kernel/dispatch/message_fields.hpp"
 #include "kernel/dispatch/path_sync.hpp"
@@ -54,7 +53,7 @@ std::string describe(py::handle exc) {
 /// Starts `awaitable` as a task the dispatcher keeps until it finishes (an unreferenced task may
 /// be collected by the loop midway).
 void start_task(py::object awaitable) {
-    DispatchRuntime &rt = dispatch_runtime();
+    core::Runtime &rt = core::runtime();
     py::object task = core::runtime().create_task(awaitable);
     rt.background_tasks.attr("add")(task);
     task.attr("add_done_callback")(rt.discard_task);

@@ -2,6 +2,7 @@
 
 #include "common/text_format.hpp"
 #include "kernel/texts.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel::dispatch {
 
@@ -25,6 +26,24 @@ py::object str_field(py::handle message, const char *key, py::handle fallback, b
     if (PyUnicode_CheckExact(value.ptr()) || (allow_none && value.is_none()))
         return value;
     refuse(key, allow_none ? texts::KIND_TEXT_OR_NULL : texts::KIND_TEXT, type_name(value));
+}
+
+py::object list_field(py::handle message, const char *key) {
+    py::object value = field(message, key, py::none());
+    if (value.is_none())
+        return py::list();
+    if (!PyList_CheckExact(value.ptr()))
+        refuse(key, kernel::texts::EXPECTED_LIST_OR_NULL, type_name(value));
+    return value;
+}
+
+bool flag_field(py::handle message, const char *key) {
+    py::object value = field(message, key, py::none());
+    if (value.is_none())
+        return false;
+    if (!PyBool_Check(value.ptr()))
+        refuse(key, kernel::texts::EXPECTED_BOOL_OR_NULL, type_name(value));
+    return value.ptr() == Py_True;
 }
 
 py::object str_list_field(py::handle message, const char *key) {

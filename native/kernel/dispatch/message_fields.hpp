@@ -22,6 +22,12 @@ py::object field(py::handle message, const char *key, py::handle fallback);
 py::object str_field(py::handle message, const char *key, py::handle fallback,
                      bool allow_none = false);
 
+/// A list field: a list, or null / absent (a new empty list).
+py::object list_field(py::handle message, const char *key);
+
+/// A flag field: true or false; null or absent is false.
+bool flag_field(py::handle message, const char *key);
+
 /// A list-of-str field (absent: a new empty list).
 py::object str_list_field(py::handle message, const char *key);
 

@@ -1,6 +1,7 @@
 #include "kernel/dispatch/run_output.hpp"
 
 #include "common/text_format.hpp"
+
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"

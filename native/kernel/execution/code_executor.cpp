@@ -3,7 +3,7 @@
 #include "common/args.hpp"
 #include "common/error_record.hpp"
 #include "kernel/execution/console_globals.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/execution/output_routing.hpp"
 #include "kernel/execution/split_scanner.hpp"
 #include "kernel/execution/stream_capture.hpp"
@@ -73,7 +73,7 @@ py::dict safe_error_record(py::handle exc) {
 CodeExecutor::CodeExecutor() { reset_namespace(); }
 
 void CodeExecutor::reset_namespace() {
-    const ExecutionRuntime &rt = execution_runtime();
+    const core::Runtime &rt = core::runtime();
     py::dict new_locals;
     py::object new_globals = new_console_globals(new_locals);
     py::object package = rt.user_package;
@@ -145,6 +145,17 @@ py::dict CodeExecutor::execute(py::object code, py::object stdout_callback,
     record["stdout"] = capture_value(out);
     record["stderr"] = capture_value(err);
     return record;
+}
+
+py::object compile_source(py::handle source, const char *filename, const char *mode) {
+    return core::runtime().compile(source, filename, mode, 0, true);
+}
+
+py::object eval_code(py::handle code, py::handle globals, py::handle locals) {
+    PyObject *result = PyEval_EvalCode(code.ptr(), globals.ptr(), locals.ptr());
+    if (result == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
 }
 
 py::str extract_tracebak_string(py::object e) {

@@ -27,6 +27,12 @@ private:
     static py::object run(py::handle code, py::handle globals, py::handle locals);
 };
 
+/// compile(source, filename, mode) without inheriting the caller's future flags.
+py::object compile_source(py::handle source, const char *filename, const char *mode);
+
+/// Runs compiled code with the two mappings; returns what the code evaluates to.
+py::object eval_code(py::handle code, py::handle globals, py::handle locals);
+
 /// The formatted traceback of `e`, as the interpreter prints it.
 py::str extract_tracebak_string(py::object e);
 

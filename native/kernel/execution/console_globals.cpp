@@ -1,6 +1,6 @@
 #include "kernel/execution/console_globals.hpp"
 
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/execution/stream_capture.hpp"
 
 namespace zm::kernel::execution {
@@ -77,13 +77,13 @@ py::dict console_globals_namespace() {
 }
 
 py::object new_console_globals(py::handle locals) {
-    py::object globals = execution_runtime().console_globals();
+    py::object globals = core::runtime().console_globals();
     set_console_locals(globals, locals);
     return globals;
 }
 
 void set_console_locals(py::handle globals, py::handle locals) {
-    py::handle cls = execution_runtime().console_globals;
+    py::handle cls = core::runtime().console_globals;
     if (PyObject_TypeCheck(globals.ptr(), reinterpret_cast<PyTypeObject *>(cls.ptr())))
         py::setattr(globals, locals_attr(), locals);
 }

@@ -6,7 +6,8 @@
 #include "common/logging.hpp"
 #include "common/python_class.hpp"
 #include "common/text_format.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
+#include "kernel/execution/code_executor.hpp"
 #include "kernel/texts.hpp"
 
 namespace zm::kernel::execution {
@@ -16,7 +17,7 @@ namespace {
 const Logger &log() { return module_logger(texts::KERNEL_MODULE_NAME); }
 
 py::dict linecache_cache() {
-    return execution_runtime().linecache.attr("cache");
+    return core::runtime().linecache.attr("cache");
 }
 
 /// The source split where the compiler counts lines (\n, \r\n, \r), each line ending in "\n",
@@ -57,7 +58,7 @@ void register_source_lines(py::handle code, py::handle filename) {
 }
 
 bool in_sys_modules(py::handle name) {
-    return PyDict_Contains(execution_runtime().sys.attr("modules").ptr(), name.ptr()) == 1;
+    return PyDict_Contains(core::runtime().sys.attr("modules").ptr(), name.ptr()) == 1;
 }
 
 void init(py::object self) { self.attr("source_cache") = py::dict(); }
@@ -70,7 +71,7 @@ py::object find_spec(py::object self, py::object fullname, py::object, py::objec
             throw py::error_already_set();
         return py::none();
     }
-    return execution_runtime().module_spec(fullname, self);
+    return core::runtime().module_spec(fullname, self);
 }
 
 /// The traceback of `exc` from its first entry outside the kernel module, or None.
@@ -123,7 +124,7 @@ void update_module(py::object self, py::object module_name, py::object code) {
     check_str(module_name, "module_name");
     check_str(code, "code");
     self.attr("source_cache")[module_name] = code;
-    py::object modules = execution_runtime().sys.attr("modules");
+    py::object modules = core::runtime().sys.attr("modules");
     if (in_sys_modules(module_name)) {
         modules.attr("pop")(module_name, py::none());
         if (log().debug_enabled())
@@ -140,7 +141,7 @@ void delete_module(py::object self, py::object module_name) {
             log().debug(zm::format(texts::LOADER_REMOVED_FROM_SOURCE_CACHE, utf8(module_name)));
     }
     if (in_sys_modules(module_name)) {
-        execution_runtime().sys.attr("modules").attr("pop")(module_name, py::none());
+        core::runtime().sys.attr("modules").attr("pop")(module_name, py::none());
         if (log().debug_enabled())
             log().debug(zm::format(texts::LOADER_REMOVED_FROM_SYS_MODULES, utf8(module_name)));
     }
@@ -160,7 +161,7 @@ py::str virtual_file_name(py::handle module_name) {
 }
 
 bool install_meta_path_finder(py::handle loader) {
-    py::list meta_path = execution_runtime().sys.attr("meta_path");
+    py::list meta_path = core::runtime().sys.attr("meta_path");
     for (py::handle entry : meta_path)
         if (entry.is(loader))
             return false;

@@ -5,7 +5,7 @@
 #include "common/exact_text.hpp"
 #include "common/python_class.hpp"
 #include "common/text_format.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/texts.hpp"
 
 namespace zm::kernel::execution {

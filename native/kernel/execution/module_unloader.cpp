@@ -3,7 +3,7 @@
 #include "common/args.hpp"
 #include "common/logging.hpp"
 #include "common/text_format.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/texts.hpp"
 
 #include <algorithm>
@@ -27,7 +27,7 @@ std::set<std::string> &startup_packages() {
 } // namespace
 
 void protect_loaded_modules() {
-    py::list names(execution_runtime().sys.attr("modules"));
+    py::list names(core::runtime().sys.attr("modules"));
     for (py::handle name : names) {
         if (PyUnicode_Check(name.ptr()))
             startup_packages().insert(top_level(utf8(name)));
@@ -43,7 +43,7 @@ std::size_t unload_modules_by_prefix(py::handle paths) {
         if (PyUnicode_GET_LENGTH(entry.ptr()) > 0)
             prefixes.push_back(py::reinterpret_borrow<py::object>(entry));
     }
-    py::object modules = execution_runtime().sys.attr("modules");
+    py::object modules = core::runtime().sys.attr("modules");
 
     // Snapshots, never the live mapping: imports may run on worker threads meanwhile.
     std::set<std::string> packages;

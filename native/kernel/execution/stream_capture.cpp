@@ -2,7 +2,8 @@
 
 #include "common/args.hpp"
 #include "common/python_class.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "common/text_format.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/texts.hpp"
 
 namespace zm::kernel::execution {
@@ -37,7 +38,7 @@ py::object attribute(PyObject *obj, PyObject *name) {
 }
 
 void init(py::object self, py::object on_write) {
-    py::setattr(self, names().buffer, execution_runtime().string_io());
+    py::setattr(self, names().buffer, core::runtime().string_io());
     py::setattr(self, names().on_write, on_write);
 }
 
@@ -83,7 +84,7 @@ void trim_streamed(PyObject *capture, PyObject *buffer) {
     if (tail == nullptr)
         throw py::error_already_set();
     py::object kept = py::reinterpret_steal<py::object>(tail);
-    py::object fresh = execution_runtime().string_io();
+    py::object fresh = core::runtime().string_io();
     PyObject *written = PyObject_CallMethodOneArg(fresh.ptr(), names().write, kept.ptr());
     if (written == nullptr)
         throw py::error_already_set();
@@ -130,7 +131,7 @@ Py_ssize_t capture_write(PyObject *capture, PyObject *text) {
 
 bool is_stream_capture(PyObject *stream) {
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(stream));
-    return type == execution_runtime().stream_capture.ptr();
+    return type == core::runtime().stream_capture.ptr();
 }
 
 py::object fast_method(PyMethodDef *def) {
@@ -159,7 +160,7 @@ py::dict stream_capture_namespace() {
 }
 
 py::object new_stream_capture(py::handle on_write) {
-    return execution_runtime().stream_capture(on_write);
+    return core::runtime().stream_capture(on_write);
 }
 
 py::str capture_value(py::handle capture) {

@@ -1,13 +1,13 @@
 #include "kernel/execution/virtual_environment.hpp"
 
 #include "common/args.hpp"
-#include "kernel/execution/execution_runtime.hpp"
+#include "kernel/core/runtime.hpp"
 
 namespace zm::kernel::execution {
 
 namespace {
 
-py::object sys_path() { return execution_runtime().sys.attr("path"); }
+py::object sys_path() { return core::runtime().sys.attr("path"); }
 
 bool contains(py::handle container, py::handle item) {
     const int found = PySequence_Contains(container.ptr(), item.ptr());
