@@ -1,30 +1,14 @@
-// Registration of message dispatch: the kernel's dispatch hook and _execute_code_async.
-#include "common/args.hpp"
-#include "common/coroutine.hpp"
+// Registration of message dispatch: the dispatch runtime and the kernel's dispatch hook.
 #include "kernel/bindings.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/dispatch/dispatch_runtime.hpp"
-#include "kernel/dispatch/execution_request.hpp"
 #include "kernel/dispatch/message_dispatcher.hpp"
-#include "kernel/dispatch/texts.hpp"
 
 namespace zm::kernel {
 
-void bind_dispatch(py::module_ &m) {
-    using namespace dispatch;
-    init_dispatch_runtime();
-    py::object kernel_class = m.attr("PythonKernel");
-    py::cpp_function execute(
-        [](py::object self, py::object code, py::object request_id, py::object function_name,
-           py::object source) {
-            check_execute_args(code, request_id, function_name, source);
-            return execute_code_async(self, code, request_id, function_name, source);
-        },
-        py::name("_execute_code_async"), py::arg("self"), py::arg("code"), py::arg("request_id"),
-        py::arg("function_name") = py::none(), py::arg("source") = "ide",
-        doc::EXECUTE_CODE_ASYNC);
-    py::setattr(kernel_class, "_execute_code_async", mark_coroutine_function(execute));
-    core::hooks().dispatch = &dispatch_message;
+void bind_dispatch(py::module_ &) {
+    dispatch::init_dispatch_runtime();
+    core::hooks().dispatch = &dispatch::dispatch_message;
 }
 
 } // namespace zm::kernel

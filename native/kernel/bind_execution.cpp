@@ -1,6 +1,9 @@
+// Registration of code execution: executor, output capture, in-memory modules, search paths and
+// the user package.
 #include "common/args.hpp"
 #include "common/python_class.hpp"
 #include "kernel/bindings.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/execution/code_executor.hpp"
 #include "kernel/execution/console_globals.hpp"
 #include "kernel/execution/execution_runtime.hpp"
@@ -140,6 +143,8 @@ void bind_execution(py::module_ &m) {
     init_execution_runtime();
     ExecutionRuntime &rt = execution_runtime();
     rt.user_package = import_user_package();
+    m.attr("zentrel") = rt.user_package;
+    core::runtime().zentrel = rt.user_package;
 
     rt.stream_capture = make_text_stream("StreamCapture", stream_capture_namespace(),
                                          doc::STREAM_CAPTURE);

@@ -35,10 +35,6 @@ py::object plus(const py::handle &a, long b) {
     return py::reinterpret_steal<py::object>(sum);
 }
 
-py::object or_else(py::object value, py::object fallback) {
-    return truthy(value) ? value : fallback;
-}
-
 void extend(py::list &into, const py::list &from) {
     for (py::handle item : from)
         into.append(item);

@@ -26,11 +26,6 @@ py::str fence(const py::object &content) {
     return concat({py::str(texts::FENCE_OPEN), content, py::str(texts::FENCE_CLOSE)});
 }
 
-/// `value or fallback`.
-py::object or_else(py::object value, py::object fallback) {
-    return truthy(value) ? value : fallback;
-}
-
 /// The markdown map of `text`, or None when the text is empty.
 py::object markdown(const py::object &text) {
     if (text.is_none() || !truthy(text))

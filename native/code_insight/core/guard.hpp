@@ -52,6 +52,11 @@ std::string as_int_text(const py::handle &obj);
 /// Python truth of `obj`; raises what `__bool__` raises.
 bool truthy(const py::handle &obj);
 
+/// `value or fallback`.
+inline py::object or_else(py::object value, py::object fallback) {
+    return truthy(value) ? value : fallback;
+}
+
 /// Whether `text` is a str equal to the ASCII text `expected`.
 inline bool equals(const py::handle &text, const char *expected) {
     return PyUnicode_Check(text.ptr()) &&

@@ -1,5 +1,5 @@
 #pragma once
-/// Messages, log lines and docstrings of event handler execution and streaming functions.
+/// Messages and log lines of event handler execution and streaming functions.
 
 namespace zm::kernel::invocation::text {
 
@@ -68,13 +68,3 @@ inline constexpr const char *MISSING_MODULE_NAME = "Missing module_name";
 inline constexpr const char *MISSING_FUNCTION_NAME = "Missing function_name";
 
 } // namespace zm::kernel::invocation::text
-
-namespace zm::kernel::invocation::doc {
-
-inline constexpr const char *HANDLE_EVENT_EXECUTION =
-    "Handle event execution requests from the Excel Add-in.\n\n"
-    "NO BACKWARD COMPATIBILITY - requires split module_name and function_name.";
-inline constexpr const char *EXECUTE_STREAMING_FUNCTION =
-    "Execute a streaming (generator) function in a worker thread.";
-
-} // namespace zm::kernel::invocation::doc

@@ -119,6 +119,11 @@ inline constexpr const char *HANDLE_PYTHON_FUNCTION_CALL =
 inline constexpr const char *DESERIALIZE_ARGS =
     "Convert arguments from wire format to Python objects (Serializer.from_wire of each, in "
     "order).";
+inline constexpr const char *HANDLE_EVENT_EXECUTION =
+    "Handle event execution requests from the Excel Add-in.\n\n"
+    "NO BACKWARD COMPATIBILITY - requires split module_name and function_name.";
+inline constexpr const char *EXECUTE_STREAMING_FUNCTION =
+    "Execute a streaming (generator) function in a worker thread.";
 
 } // namespace doc
 

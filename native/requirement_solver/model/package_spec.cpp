@@ -20,13 +20,6 @@ void check_extras(py::handle extras) {
     }
 }
 
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
-}
-
 bool rich_equal(py::handle a, py::handle b) {
     const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
     if (r < 0)
@@ -62,7 +55,8 @@ PackageSpec PackageSpec::make(py::object name, py::object version, py::object ex
         extras = py::list();
     else
         check_extras(extras);
-    return PackageSpec{std::move(name), std::move(version), std::move(extras), truth(from_dist)};
+    return PackageSpec{std::move(name), std::move(version), std::move(extras),
+                       zm::truthy(from_dist)};
 }
 
 void PackageSpec::set_name(py::object value) {

@@ -7,13 +7,6 @@ namespace requirement_solver {
 
 namespace {
 
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
-}
-
 py::object list_or_new(py::object value, const char *name) {
     if (value.is_none())
         return py::list();
@@ -38,7 +31,8 @@ ResolvedPackage ResolvedPackage::make(py::object spec, py::object path, py::obje
         source = py::set();
     else
         zm::check_instance(source, &PySet_Type, "source");
-    return ResolvedPackage{std::move(spec), std::move(path), truth(is_direct), std::move(source)};
+    return ResolvedPackage{std::move(spec), std::move(path), zm::truthy(is_direct),
+                           std::move(source)};
 }
 
 py::dict ResolvedPackage::to_dict() const {
@@ -58,7 +52,7 @@ py::str ResolvedPackage::repr() const {
 
 ResolutionResult ResolutionResult::make(py::object success, py::object packages,
                                         py::object conflicts, py::object errors) {
-    return ResolutionResult{truth(success), list_or_new(std::move(packages), "packages"),
+    return ResolutionResult{zm::truthy(success), list_or_new(std::move(packages), "packages"),
                             list_or_new(std::move(conflicts), "conflicts"),
                             list_or_new(std::move(errors), "errors")};
 }

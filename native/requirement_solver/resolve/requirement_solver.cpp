@@ -1,5 +1,6 @@
 #include "requirement_solver/resolve/requirement_solver.hpp"
 
+#include "common/args.hpp"
 #include "common/error_record.hpp"
 #include "common/logging.hpp"
 #include "requirement_solver/model/package_spec.hpp"
@@ -84,13 +85,6 @@ template <class... Args> void logf(Level level, const char *fmt, Args... args) {
 [[noreturn]] void raise_format(PyObject *type, const char *fmt, auto... args) {
     PyErr_Format(type, fmt, args...);
     throw py::error_already_set();
-}
-
-bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
 }
 
 RequirementSolver &solver(const py::object &self) { return self.cast<RequirementSolver &>(); }
@@ -277,7 +271,7 @@ zm::Coro get_all_versions(py::object self, py::object package_name) {
 
 zm::Coro get_latest_version(py::object self, py::object package_name) {
     py::object versions = co_await all_versions_awaitable(self, package_name);
-    if (!truth(versions))
+    if (!zm::truthy(versions))
         co_return py::none();
     co_return versions[py::int_(0)];
 }
@@ -287,7 +281,7 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
     py::object client = solver(self).client;
     py::object dist_version =
         client.attr(names().check_specifier_in_dist)(package_name, version_spec, extras);
-    if (truth(dist_version)) {
+    if (zm::truthy(dist_version)) {
         logf(Level::INFO, texts::SATISFIED_BY_DIST, package_name.ptr(), dist_version.ptr());
         co_return pair(dist_version, true);
     }
@@ -314,7 +308,7 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
     }
 
     py::object all_versions = co_await all_versions_awaitable(self, package_name);
-    if (!truth(all_versions))
+    if (!zm::truthy(all_versions))
         co_return pair(py::none(), false);
     // A snapshot: the client owns the list and may change it later.
     py::object snapshot = py::reinterpret_steal<py::object>(PySequence_Tuple(all_versions.ptr()));
@@ -365,7 +359,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
     }
     py::object client = solver(self).client;
     py::object deps_data = co_await client.attr(names().get_dependencies)(package_name, version);
-    if (!truth(deps_data))
+    if (!zm::truthy(deps_data))
         co_return py::list();
     if (!PyList_Check(deps_data.ptr()) && !PyTuple_Check(deps_data.ptr()))
         raise_format(PyExc_TypeError, texts::DEPS_NOT_A_LIST, Py_TYPE(deps_data.ptr())->tp_name);
@@ -399,7 +393,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
             raise_format(PyExc_TypeError, texts::NOT_A_PAIR, Py_TYPE(best.ptr())->tp_name);
         }
         py::object resolved_version = answer[0];
-        if (truth(resolved_version)) {
+        if (zm::truthy(resolved_version)) {
             found.append(new_package_spec(
                 PackageSpec::make(name, resolved_version, dep_extras, answer[1])));
         } else {
@@ -442,7 +436,7 @@ zm::Coro resolve(py::object self, py::list specs) {
 
         if (const auto position = book.find(normalized)) {
             auto &existing = resolved[*position].cast<ResolvedPackage &>();
-            if (truth(item.requested_by)) {
+            if (zm::truthy(item.requested_by)) {
                 if (PySet_Check(existing.source.ptr())) {
                     if (PySet_Add(existing.source.ptr(), item.requested_by.ptr()) < 0)
                         throw py::error_already_set();
@@ -456,7 +450,7 @@ zm::Coro resolve(py::object self, py::list specs) {
                 throw py::error_already_set();
             if (differs) {
                 py::object requester =
-                    truth(item.requested_by) ? item.requested_by : py::str(texts::DIRECT);
+                    zm::truthy(item.requested_by) ? item.requested_by : py::str(texts::DIRECT);
                 py::dict conflict;
                 conflict[texts::KEY_PACKAGE] = name;
                 conflict[texts::KEY_EXISTING_VERSION] = existing_version;
@@ -474,11 +468,11 @@ zm::Coro resolve(py::object self, py::list specs) {
         if (!cache.is_none()) {
             py::str extras_key = item.spec.cast<const PackageSpec &>().extras_key();
             cached_path = cache.attr(names().get_cached_package)(name, version, extras_key);
-            if (!truth(cached_path))
+            if (!zm::truthy(cached_path))
                 cached_path = py::none();
         }
         py::set source;
-        if (truth(item.requested_by))
+        if (zm::truthy(item.requested_by))
             source.add(item.requested_by);
         book.add(std::move(normalized));
         resolved.push_back(
