@@ -34,4 +34,11 @@ std::string utf8(py::handle str) {
     return out;
 }
 
+bool truthy(py::handle value) {
+    const int on = PyObject_IsTrue(value.ptr());
+    if (on < 0)
+        throw py::error_already_set();
+    return on == 1;
+}
+
 } // namespace zm

@@ -32,4 +32,7 @@ inline void check_dict(py::handle value, const char *name, bool allow_none = fal
 /// UTF-8 text of a str object; lone surrogates are escaped instead of failing.
 std::string utf8(py::handle str);
 
+/// Python truth of `value` (`bool(value)`); raises what `__bool__` raises.
+bool truthy(py::handle value);
+
 } // namespace zm

@@ -1,10 +1,12 @@
+// Registration of code execution: executor, output capture, in-memory modules, search paths and
+// the user package.
 #include "common/args.hpp"
 #include "common/python_class.hpp"
 #include "common/text_format.hpp"
 #include "kernel/bindings.hpp"
+#include "kernel/core/runtime.hpp"
 #include "kernel/execution/code_executor.hpp"
 #include "kernel/execution/console_globals.hpp"
-#include "kernel/core/runtime.hpp"
 #include "kernel/execution/in_memory_module_loader.hpp"
 #include "kernel/execution/kernel_stream_hook.hpp"
 #include "kernel/execution/module_unloader.hpp"
@@ -139,6 +141,8 @@ void bind_stream_router(py::module_ &m) {
 void bind_execution(py::module_ &m) {
     core::Runtime &rt = core::runtime();
     rt.user_package = import_user_package();
+    rt.zentrel = rt.user_package;
+    m.attr("zentrel") = rt.user_package;
 
     rt.stream_capture = make_text_stream("StreamCapture", stream_capture_namespace(),
                                          texts::doc::STREAM_CAPTURE);

@@ -8,9 +8,8 @@ PYBIND11_MODULE(kernel, m) {
     zm::kernel::bind_core_init(m);
     zm::kernel::bind_execution(m);
     zm::kernel::bind_core(m);
+    zm::kernel::bind_python_kernel(m);
     zm::kernel::bind_dispatch(m);
-    zm::kernel::bind_editor(m);
-    zm::kernel::bind_event_streaming(m);
     zm::kernel::bind_channel(m);
     zm::kernel::bind_invocation(m);
     zm::kernel::execution::protect_loaded_modules();

@@ -59,10 +59,6 @@ py::object attr(const py::handle &obj, const char *name) {
     return py::reinterpret_steal<py::object>(r);
 }
 
-py::object or_else(py::object value, py::object fallback) {
-    return truthy(value) ? value : fallback;
-}
-
 py::dict answer(const char *key, const py::object &result, const Caught &caught,
                 zm::Template<std::string> failed_log, const py::object &failed_result) {
     using namespace pybind11::literals;

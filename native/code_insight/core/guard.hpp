@@ -60,6 +60,11 @@ std::string str_text(const py::handle &text);
 /// Python truth of `obj`; raises what `__bool__` raises.
 bool truthy(const py::handle &obj);
 
+/// `value or fallback`.
+inline py::object or_else(py::object value, py::object fallback) {
+    return truthy(value) ? value : fallback;
+}
+
 /// Whether `text` is a str equal to the ASCII text `expected`.
 inline bool equals(const py::handle &text, const char *expected) {
     return PyUnicode_Check(text.ptr()) &&
@@ -68,9 +73,6 @@ inline bool equals(const py::handle &text, const char *expected) {
 
 /// `getattr(obj, name)`.
 py::object attr(const py::handle &obj, const char *name);
-
-/// `value or fallback`.
-py::object or_else(py::object value, py::object fallback);
 
 /// A request's answer: {key: result, "error": None}; after a failure, which is logged with
 /// `failed_log`, {key: failed_result, "error": the failure's text}.

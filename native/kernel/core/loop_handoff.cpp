@@ -17,13 +17,6 @@ struct Handoff {
     py::object job;                  ///< job(fn, future, loop): on the worker
 };
 
-py::object interned(const char *text) {
-    PyObject *s = PyUnicode_InternFromString(text);
-    if (s == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(s);
-}
-
 const Handoff &handoff() {
     // Leaked on purpose: it must outlive static destruction at interpreter exit.
     static const Handoff *h = [] {

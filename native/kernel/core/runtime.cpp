@@ -37,16 +37,12 @@ bool debug_on() {
     return on;
 }
 
-namespace {
-
 py::object interned(const char *text) {
     PyObject *s = PyUnicode_InternFromString(text);
     if (s == nullptr)
         throw py::error_already_set();
     return py::reinterpret_steal<py::object>(s);
 }
-
-} // namespace
 
 const Logger &log() { return *module_log; }
 

@@ -67,6 +67,9 @@ inline py::object get_attr(py::handle obj, const py::object &name) {
 /// The runtime; valid after `init_runtime`.
 Runtime &runtime();
 
+/// `text` as an interned str.
+py::object interned(const char *text);
+
 /// Imports what the core needs, in the module's initialisation order (standard modules and
 /// websockets, serializer, sibling modules, logging).
 void init_runtime(py::module_ &m);

@@ -61,7 +61,7 @@ bool in_sys_modules(py::handle name) {
     return PyDict_Contains(core::runtime().sys.attr("modules").ptr(), name.ptr()) == 1;
 }
 
-void init(py::object self) { self.attr("source_cache") = py::dict(); }
+void init_loader(py::object self) { self.attr("source_cache") = py::dict(); }
 
 py::object find_spec(py::object self, py::object fullname, py::object, py::object) {
     check_str(fullname, "fullname");
@@ -171,7 +171,7 @@ bool install_meta_path_finder(py::handle loader) {
 
 py::dict in_memory_module_loader_namespace() {
     py::dict ns;
-    ns["__init__"] = method("__init__", &init, py::arg("self"));
+    ns["__init__"] = method("__init__", &init_loader, py::arg("self"));
     ns["find_spec"] = method("find_spec", &find_spec, py::arg("self"), py::arg("fullname"),
                              py::arg("path"), py::arg("target") = py::none(),
                              "A spec served by this loader when `fullname` is in source_cache, "

@@ -22,7 +22,7 @@ template <class F> void swallow_exception(F &&fn) {
     }
 }
 
-void init(py::object self, py::object stream_type, py::object send_callback) {
+void init_hook(py::object self, py::object stream_type, py::object send_callback) {
     check_str(stream_type, "stream_type");
     self.attr("stream_type") = stream_type;
     self.attr("send_callback") = send_callback;
@@ -67,7 +67,7 @@ Py_ssize_t write(py::object self, py::object text) {
 
 py::dict kernel_stream_hook_namespace() {
     py::dict ns;
-    ns["__init__"] = method("__init__", &init, py::arg("self"), py::arg("stream_type"),
+    ns["__init__"] = method("__init__", &init_hook, py::arg("self"), py::arg("stream_type"),
                             py::arg("send_callback"));
     ns["write"] = method("write", &write, py::arg("self"), py::arg("text"),
                          "Echo `text` to the console and send it; returns its length.");

@@ -51,7 +51,8 @@ PackageSpec PackageSpec::make(py::object name, py::object version, py::object ex
         extras = py::list();
     else
         check_extras(extras);
-    return PackageSpec{std::move(name), std::move(version), std::move(extras), truth(from_dist)};
+    return PackageSpec{std::move(name), std::move(version), std::move(extras),
+                       zm::truthy(from_dist)};
 }
 
 void PackageSpec::set_name(py::object value) {

@@ -36,7 +36,8 @@ ResolvedPackage ResolvedPackage::make(py::object spec, py::object path, py::obje
         source = py::set();
     else
         zm::check_instance(source, &PySet_Type, "source");
-    return ResolvedPackage{std::move(spec), std::move(path), truth(is_direct), std::move(source)};
+    return ResolvedPackage{std::move(spec), std::move(path), zm::truthy(is_direct),
+                           std::move(source)};
 }
 
 py::dict ResolvedPackage::to_dict() const {
@@ -52,7 +53,7 @@ py::str ResolvedPackage::repr() const {
 
 ResolutionResult ResolutionResult::make(py::object success, py::object packages,
                                         py::object conflicts, py::object errors) {
-    return ResolutionResult{truth(success), list_or_new(std::move(packages), "packages"),
+    return ResolutionResult{zm::truthy(success), list_or_new(std::move(packages), "packages"),
                             list_or_new(std::move(conflicts), "conflicts"),
                             list_or_new(std::move(errors), "errors")};
 }

@@ -1,5 +1,6 @@
 #include "requirement_solver/resolve/requirement_solver.hpp"
 
+#include "common/args.hpp"
 #include "common/error_record.hpp"
 #include "common/exact_text.hpp"
 #include "common/logging.hpp"
@@ -260,7 +261,7 @@ zm::Coro get_all_versions(py::object self, py::object package_name) {
 
 zm::Coro get_latest_version(py::object self, py::object package_name) {
     py::object versions = co_await all_versions_awaitable(self, package_name);
-    if (!truth(versions))
+    if (!zm::truthy(versions))
         co_return py::none();
     co_return versions[py::int_(0)];
 }
@@ -296,7 +297,7 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
     }
 
     py::object all_versions = co_await all_versions_awaitable(self, package_name);
-    if (!truth(all_versions))
+    if (!zm::truthy(all_versions))
         co_return pair(py::none(), false);
     // A snapshot: the client owns the list and may change it later.
     py::object snapshot = py::reinterpret_steal<py::object>(PySequence_Tuple(all_versions.ptr()));
@@ -347,7 +348,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
     }
     py::object client = solver(self).client;
     py::object deps_data = co_await client.attr(names().get_dependencies)(package_name, version);
-    if (!truth(deps_data))
+    if (!zm::truthy(deps_data))
         co_return py::list();
     if (!PyList_Check(deps_data.ptr()) && !PyTuple_Check(deps_data.ptr()))
         zm::raise_exact(PyExc_TypeError, zm::format(texts::DEPS_NOT_A_LIST, type_name(deps_data)));
@@ -381,7 +382,7 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
             zm::raise_exact(PyExc_TypeError, zm::format(texts::NOT_A_PAIR, type_name(best)));
         }
         py::object resolved_version = answer[0];
-        if (truth(resolved_version)) {
+        if (zm::truthy(resolved_version)) {
             found.append(new_package_spec(
                 PackageSpec::make(name, resolved_version, dep_extras, answer[1])));
         } else {
@@ -424,7 +425,7 @@ zm::Coro resolve(py::object self, py::list specs) {
 
         if (const auto position = book.find(normalized)) {
             auto &existing = resolved[*position].cast<ResolvedPackage &>();
-            if (truth(item.requested_by)) {
+            if (zm::truthy(item.requested_by)) {
                 if (PySet_Check(existing.source.ptr())) {
                     if (PySet_Add(existing.source.ptr(), item.requested_by.ptr()) < 0)
                         throw py::error_already_set();
@@ -454,11 +455,11 @@ zm::Coro resolve(py::object self, py::list specs) {
         if (!cache.is_none()) {
             py::str extras_key = item.spec.cast<const PackageSpec &>().extras_key();
             cached_path = cache.attr(names().get_cached_package)(name, version, extras_key);
-            if (!truth(cached_path))
+            if (!zm::truthy(cached_path))
                 cached_path = py::none();
         }
         py::set source;
-        if (truth(item.requested_by))
+        if (zm::truthy(item.requested_by))
             source.add(item.requested_by);
         book.add(std::move(normalized));
         resolved.push_back(

@@ -1,5 +1,6 @@
 #include "requirement_solver/resolve/version_matcher.hpp"
 
+#include "common/args.hpp"
 #include "common/error_record.hpp"
 #include "requirement_solver/model/python_values.hpp"
 
@@ -52,7 +53,7 @@ Packaging Packaging::current() {
         PyUnicode_InternFromString("InvalidVersion"),
     };
     Packaging p;
-    p.available = truth(module_global(keys[0]));
+    p.available = zm::truthy(module_global(keys[0]));
     p.specifier_set = module_global(keys[1]);
     p.invalid_specifier = module_global(keys[2]);
     p.version = module_global(keys[3]);
@@ -165,7 +166,7 @@ bool VersionMatcher::contains(py::handle spec, py::handle specifier_set, py::han
     }
     // Pre-releases match only when the specifier names one: the set's own `prereleases` says
     // whether it does. (Plain `in` follows the same rule only up to packaging 25.)
-    py::object allow = py::bool_(truth(specifier_set.attr("prereleases")));
+    py::object allow = py::bool_(zm::truthy(specifier_set.attr("prereleases")));
     py::object answer =
         specifier_set.attr("contains")(version, py::arg("prereleases") = std::move(allow));
     const int in = PyObject_IsTrue(answer.ptr());
