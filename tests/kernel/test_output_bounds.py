@@ -5,7 +5,7 @@ from __future__ import annotations
 import time
 
 import pytest
-from test_output_coalescing import resident_mb
+from test_output_coalescing import needs_plain_allocator, resident_mb
 
 from support.console import Console, streams
 from support.invocation import Invoker
@@ -62,6 +62,7 @@ class TestFunctionLogs:
         assert WHOLE[len(WHOLE) - len(logs) - 1] == "\n"
 
 
+@needs_plain_allocator
 class TestFloodMemory:
     def test_flood_read_by_the_business_layer_stays_bounded(self, console: Console) -> None:
         console.run("import time\nsent = 0")
