@@ -45,13 +45,6 @@ std::string str_text(const py::handle &text) {
     return zm::exact_utf8(text);
 }
 
-bool truthy(const py::handle &obj) {
-    const int r = PyObject_IsTrue(obj.ptr());
-    if (r < 0)
-        throw py::error_already_set();
-    return r == 1;
-}
-
 py::object attr(const py::handle &obj, const char *name) {
     PyObject *r = PyObject_GetAttrString(obj.ptr(), name);
     if (r == nullptr)

@@ -2,6 +2,7 @@
 /// Running a step under an `except Exception` guard.
 
 #include "common/error_record.hpp"
+#include "common/args.hpp"
 #include "common/python.hpp"
 #include "common/text_format.hpp"
 
@@ -57,8 +58,7 @@ std::string as_int_text(const py::handle &obj);
 /// TypeError when `text` is not a str (as joining it would raise).
 std::string str_text(const py::handle &text);
 
-/// Python truth of `obj`; raises what `__bool__` raises.
-bool truthy(const py::handle &obj);
+using zm::truthy;
 
 /// `value or fallback`.
 inline py::object or_else(py::object value, py::object fallback) {

@@ -2,6 +2,7 @@
 /// Small helpers over the C API shared by the module's hot paths: results checked into owned
 /// objects, truth tests that propagate errors, exceptions with fixed texts.
 
+#include "common/args.hpp"
 #include "common/python.hpp"
 
 namespace zm::office_proxy::core {
@@ -14,14 +15,6 @@ inline py::object check(PyObject *result) {
 }
 
 inline py::object borrow(PyObject *o) { return py::reinterpret_borrow<py::object>(o); }
-
-/// Python truth of `value`; raises what `__bool__` raises.
-inline bool truthy(py::handle value) {
-    const int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0)
-        throw py::error_already_set();
-    return truth != 0;
-}
 
 [[noreturn]] inline void raise(PyObject *type, const char *message) {
     PyErr_SetString(type, message);

@@ -15,7 +15,7 @@ namespace {
 using core::check;
 using core::module_global;
 using core::state;
-using core::truthy;
+using zm::truthy;
 
 /// Holds one of the instance's `threading.Lock`s for a scope.
 class Locked {

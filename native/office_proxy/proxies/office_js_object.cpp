@@ -17,7 +17,7 @@ using core::module_global;
 using core::Names;
 using core::raise;
 using core::state;
-using core::truthy;
+using zm::truthy;
 using wire::call_from_wire;
 using wire::call_to_wire;
 

@@ -24,7 +24,7 @@ using core::check;
 using core::module_global;
 using core::Names;
 using core::state;
-using core::truthy;
+using zm::truthy;
 
 void ensure_datetime_api() {
     if (PyDateTimeAPI == nullptr) {

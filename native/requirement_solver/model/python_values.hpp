@@ -12,14 +12,6 @@
 
 namespace zm::requirement_solver::model {
 
-/// Python truth of `value`; raises what `__bool__` raises.
-inline bool truth(py::handle value) {
-    const int on = PyObject_IsTrue(value.ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
-}
-
 /// `a == b` in Python.
 inline bool rich_equal(py::handle a, py::handle b) {
     const int r = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);

@@ -30,7 +30,6 @@ using model::package_spec_type;
 using model::PackageSpec;
 using model::ResolutionResult;
 using model::ResolvedPackage;
-using model::truth;
 using model::type_name;
 
 const zm::Logger &logger() {
@@ -271,7 +270,7 @@ zm::Coro resolve_best_version(py::object self, py::object package_name, py::obje
     py::object client = solver(self).client;
     py::object dist_version =
         client.attr(names().check_specifier_in_dist)(package_name, version_spec, extras);
-    if (truth(dist_version)) {
+    if (zm::truthy(dist_version)) {
         logf(Level::INFO, texts::SATISFIED_BY_DIST, package_name, dist_version);
         co_return pair(dist_version, true);
     }
@@ -439,7 +438,7 @@ zm::Coro resolve(py::object self, py::list specs) {
                 throw py::error_already_set();
             if (differs) {
                 py::object requester =
-                    truth(item.requested_by) ? item.requested_by : py::str(texts::DIRECT);
+                    zm::truthy(item.requested_by) ? item.requested_by : py::str(texts::DIRECT);
                 conflicts.append(py::dict(py::arg(texts::KEY_PACKAGE) = name,
                                           py::arg(texts::KEY_EXISTING_VERSION) = existing_version,
                                           py::arg(texts::KEY_REQUESTED_VERSION) = version,

@@ -8,7 +8,6 @@ namespace zm::requirement_solver::resolve {
 
 namespace {
 
-using model::truth;
 
 PyObject *g_globals = nullptr; // strong reference kept for the life of the process
 
