@@ -9,7 +9,7 @@ namespace {
 
 using core::CodeInsight;
 using PositionRequest = py::dict (CodeInsight::*)(py::object, py::object, py::object, py::object,
-                                                   py::object, py::object);
+                                                  py::object, py::object);
 
 /// Binds a request at a position (`code`, `line`, `column`, `path`, `modules`, `dirty_files`);
 /// the two maps are checked before the request starts.
@@ -74,8 +74,7 @@ void bind_code_insight(py::module_ &m) {
         .def("_parse_pyflakes_message", &CodeInsight::parse_pyflakes_message, py::arg("message"),
              py::arg("severity"), "One pyflakes report line as a diagnostic record, or None.")
         .def("_check_unresolved_imports", &CodeInsight::check_unresolved_imports, py::arg("code"),
-             py::arg("module_name") = none,
-             "One error record per import that cannot be resolved.")
+             py::arg("module_name") = none, "One error record per import that cannot be resolved.")
         .def("_can_resolve_import", &CodeInsight::can_resolve_import, py::arg("module_name"),
              "Whether an import of that dotted name would succeed.");
     def_position_request<&CodeInsight::get_completions>(

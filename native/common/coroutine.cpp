@@ -147,8 +147,7 @@ PySendResult coro_am_send(PyObject *o, PyObject *arg, PyObject **out) {
     if (promise.delegate != nullptr) {
         PyObject *value = nullptr;
         self->state = State::Running;
-        const PySendResult status =
-            PyIter_Send(promise.delegate, arg ? arg : Py_None, &value);
+        const PySendResult status = PyIter_Send(promise.delegate, arg ? arg : Py_None, &value);
         if (status == PYGEN_NEXT) {
             self->state = State::Suspended;
             *out = value;
@@ -226,8 +225,9 @@ PyObject *make_thrown(PyObject *typ, PyObject *val, PyObject *tb) {
         if (exc == nullptr)
             return nullptr;
         if (!PyExceptionInstance_Check(exc)) {
-            PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of "
-                                          "BaseException, not %s",
+            PyErr_Format(PyExc_TypeError,
+                         "calling %R should have returned an instance of "
+                         "BaseException, not %s",
                          typ, Py_TYPE(exc)->tp_name);
             Py_DECREF(exc);
             return nullptr;
@@ -318,8 +318,8 @@ PyObject *coro_throw(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
         PyErr_Format(PyExc_TypeError, "throw expected at least 1 argument, got %zd", nargs);
         return nullptr;
     }
-    PyObject *exc = make_thrown(args[0], nargs > 1 ? args[1] : nullptr,
-                                nargs > 2 ? args[2] : nullptr);
+    PyObject *exc =
+        make_thrown(args[0], nargs > 1 ? args[1] : nullptr, nargs > 2 ? args[2] : nullptr);
     if (exc == nullptr)
         return nullptr;
     PyObject *value = nullptr;
@@ -389,13 +389,15 @@ PyObject *coro_awaiting(PyObject *self, void *) {
 }
 
 PyMethodDef coro_methods[] = {
-    {"send", coro_send, METH_O, PyDoc_STR("send(arg) -> send 'arg' into coroutine,\nreturn next "
-                                          "iterated value or raise StopIteration.")},
+    {"send", coro_send, METH_O,
+     PyDoc_STR("send(arg) -> send 'arg' into coroutine,\nreturn next "
+               "iterated value or raise StopIteration.")},
     {"throw", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(coro_throw)),
      METH_FASTCALL,
      PyDoc_STR("throw(value)\nthrow(type[,value[,traceback]])\n\nRaise exception in coroutine, "
                "return next iterated value or raise StopIteration.")},
-    {"close", coro_close, METH_NOARGS, PyDoc_STR("close() -> raise GeneratorExit inside coroutine.")},
+    {"close", coro_close, METH_NOARGS,
+     PyDoc_STR("close() -> raise GeneratorExit inside coroutine.")},
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef coro_getset[] = {
@@ -416,8 +418,7 @@ struct CoroFunction {
 
 PyObject *coro_function_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf,
                                    PyObject *kwnames) {
-    return PyObject_Vectorcall(reinterpret_cast<CoroFunction *>(self)->func, args, nargsf,
-                               kwnames);
+    return PyObject_Vectorcall(reinterpret_cast<CoroFunction *>(self)->func, args, nargsf, kwnames);
 }
 
 PyObject *coro_function_get(PyObject *self, PyObject *obj, PyObject *) {
@@ -593,8 +594,7 @@ void init_common(py::module_ &) {
     if (ready)
         return;
     detail::ready_types();
-    auto type = py::reinterpret_borrow<py::object>(
-        reinterpret_cast<PyObject *>(&detail::CoroType));
+    auto type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(&detail::CoroType));
     py::module_::import("collections.abc").attr("Coroutine").attr("register")(type);
     ready = true;
 }

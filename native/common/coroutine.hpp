@@ -26,7 +26,7 @@ struct CoroPromise;
 
 /// Awaits one Python awaitable by driving its `__await__` iterator.
 struct PyAwaiter {
-    PyObject *iter;  ///< owned iterator, handed to the promise when the first step yields
+    PyObject *iter; ///< owned iterator, handed to the promise when the first step yields
     CoroPromise *promise;
 
     ~PyAwaiter() { Py_XDECREF(iter); }

@@ -4,7 +4,9 @@ namespace zm {
 
 py::str format_traceback(py::handle exc) {
     static PyObject *format_exception = [] {
-        return py::object(py::module_::import("traceback").attr("format_exception")).release().ptr();
+        return py::object(py::module_::import("traceback").attr("format_exception"))
+            .release()
+            .ptr();
     }();
     py::object tb = py::reinterpret_steal<py::object>(PyException_GetTraceback(exc.ptr()));
     if (!tb)
@@ -26,8 +28,9 @@ py::str exception_text(py::handle exc) {
 
 py::dict error_record(py::handle exc) {
     py::dict record;
-    record["type"] = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr())))
-                         .attr("__name__");
+    record["type"] =
+        py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr())))
+            .attr("__name__");
     record["message"] = exception_text(exc);
     record["traceback"] = format_traceback(exc);
     return record;

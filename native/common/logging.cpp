@@ -8,7 +8,8 @@ namespace zm {
 namespace {
 
 py::object text_object(std::string_view text) {
-    PyObject *s = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    PyObject *s =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
     if (s == nullptr)
         throw py::error_already_set();
     return py::reinterpret_steal<py::object>(s);
@@ -38,10 +39,10 @@ Logger::Logger(const char *name) {
 
 bool Logger::enabled(Level level) const {
     const int index = level / 10 - 1;
-    PyObject *r = index >= 0 && index < 4
-                      ? PyObject_CallOneArg(is_enabled_for_.ptr(), levels_[index].ptr())
-                      : PyObject_CallMethod(logger_.ptr(), "isEnabledFor", "i",
-                                            static_cast<int>(level));
+    PyObject *r =
+        index >= 0 && index < 4
+            ? PyObject_CallOneArg(is_enabled_for_.ptr(), levels_[index].ptr())
+            : PyObject_CallMethod(logger_.ptr(), "isEnabledFor", "i", static_cast<int>(level));
     if (r == nullptr)
         throw py::error_already_set();
     const bool on = r == Py_True;
@@ -49,9 +50,7 @@ bool Logger::enabled(Level level) const {
     return on;
 }
 
-void Logger::log(Level level, py::handle text) const {
-    logger_.attr(method_name(level))(text);
-}
+void Logger::log(Level level, py::handle text) const { logger_.attr(method_name(level))(text); }
 
 void Logger::log(Level level, std::string_view text) const {
     if (!enabled(level))

@@ -8,10 +8,10 @@ py::object make_class(const char *module, const char *name, py::tuple bases, py:
     ns["__qualname__"] = name;
     if (doc != nullptr)
         ns["__doc__"] = doc;
-    py::object metaclass = bases.empty()
-                               ? py::reinterpret_borrow<py::object>(
-                                     reinterpret_cast<PyObject *>(&PyType_Type))
-                               : py::type::of(bases[0]);
+    py::object metaclass =
+        bases.empty()
+            ? py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(&PyType_Type))
+            : py::type::of(bases[0]);
     return metaclass(name, bases, ns);
 }
 

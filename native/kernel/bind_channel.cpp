@@ -5,8 +5,8 @@
 #include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/request_channel.hpp"
 #include "kernel/channel/stream_sender.hpp"
-#include "kernel/texts.hpp"
 #include "kernel/core/kernel_hooks.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel {
 

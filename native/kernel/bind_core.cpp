@@ -3,11 +3,11 @@
 #include "common/coroutine.hpp"
 #include "common/python_class.hpp"
 #include "kernel/bindings.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/message_batcher.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
-#include "kernel/core/constants.hpp"
 
 namespace zm::kernel {
 

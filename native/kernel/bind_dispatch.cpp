@@ -5,8 +5,6 @@
 
 namespace zm::kernel {
 
-void bind_dispatch(py::module_ &) {
-    core::hooks().dispatch = &dispatch::dispatch_message;
-}
+void bind_dispatch(py::module_ &) { core::hooks().dispatch = &dispatch::dispatch_message; }
 
 } // namespace zm::kernel

@@ -86,12 +86,11 @@ void bind_code_executor(py::module_ &m) {
 
 void bind_virtual_environment(py::module_ &m) {
     auto list_property = [](py::object VirtualEnvironment::*member, const char *name) {
-        return std::make_pair(
-            [member](const VirtualEnvironment &self) { return self.*member; },
-            [member, name](VirtualEnvironment &self, py::object value) {
-                check_list(value, name);
-                self.*member = value;
-            });
+        return std::make_pair([member](const VirtualEnvironment &self) { return self.*member; },
+                              [member, name](VirtualEnvironment &self, py::object value) {
+                                  check_list(value, name);
+                                  self.*member = value;
+                              });
     };
     auto original = list_property(&VirtualEnvironment::original_path, "original_path");
     auto custom = list_property(&VirtualEnvironment::custom_paths, "custom_paths");
@@ -144,27 +143,26 @@ void bind_execution(py::module_ &m) {
     rt.zentrel = rt.user_package;
     m.attr("zentrel") = rt.user_package;
 
-    rt.stream_capture = make_text_stream("StreamCapture", stream_capture_namespace(),
-                                         texts::doc::STREAM_CAPTURE);
+    rt.stream_capture =
+        make_text_stream("StreamCapture", stream_capture_namespace(), texts::doc::STREAM_CAPTURE);
     m.attr("StreamCapture") = rt.stream_capture;
     m.attr("KernelStreamHook") = make_text_stream(
         "KernelStreamHook", kernel_stream_hook_namespace(), texts::doc::KERNEL_STREAM_HOOK);
     bind_stream_router(m);
     init_output_routing();
 
-    rt.console_globals =
-        make_class(texts::KERNEL_MODULE_NAME, "ConsoleGlobals",
-                   py::make_tuple(py::reinterpret_borrow<py::object>(
-                       reinterpret_cast<PyObject *>(&PyDict_Type))),
-                   console_globals_namespace(), texts::doc::CONSOLE_GLOBALS);
+    rt.console_globals = make_class(texts::KERNEL_MODULE_NAME, "ConsoleGlobals",
+                                    py::make_tuple(py::reinterpret_borrow<py::object>(
+                                        reinterpret_cast<PyObject *>(&PyDict_Type))),
+                                    console_globals_namespace(), texts::doc::CONSOLE_GLOBALS);
     m.attr("ConsoleGlobals") = rt.console_globals;
     bind_code_executor(m);
 
     py::module_ abc = py::module_::import("importlib.abc");
-    py::object loader_class = make_class(
-        texts::KERNEL_MODULE_NAME, "InMemoryModuleLoader",
-        py::make_tuple(abc.attr("MetaPathFinder"), abc.attr("Loader")),
-        in_memory_module_loader_namespace(), texts::doc::IN_MEMORY_MODULE_LOADER);
+    py::object loader_class =
+        make_class(texts::KERNEL_MODULE_NAME, "InMemoryModuleLoader",
+                   py::make_tuple(abc.attr("MetaPathFinder"), abc.attr("Loader")),
+                   in_memory_module_loader_namespace(), texts::doc::IN_MEMORY_MODULE_LOADER);
     m.attr("InMemoryModuleLoader") = loader_class;
     py::object loader = loader_class();
     m.attr("in_memory_loader") = loader;

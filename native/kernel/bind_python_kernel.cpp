@@ -43,8 +43,7 @@ inline constexpr const char *DIAGNOSTIC =
 } // namespace editor_doc
 
 /// A coroutine method taking one message map, checked to be exactly a dict.
-template <class F>
-py::object message_method(const char *name, F f, const char *docstring) {
+template <class F> py::object message_method(const char *name, F f, const char *docstring) {
     return coroutine_method(
         name,
         [f](py::object self, py::object message) {
@@ -54,8 +53,7 @@ py::object message_method(const char *name, F f, const char *docstring) {
         py::arg("self"), py::arg("message"), docstring);
 }
 
-template <editor::Request R>
-py::object editor_method(const char *name, const char *docstring) {
+template <editor::Request R> py::object editor_method(const char *name, const char *docstring) {
     return message_method(
         name,
         [](py::object self, py::object message) {
@@ -81,8 +79,8 @@ void add_core_methods(py::dict &ns) {
     ns["has_active_debugger"] =
         method("has_active_debugger", &has_active_debugger, py::arg("self"),
                "True when a debug run has stored a debugger in `_debugger`.");
-    ns["connect"] = coroutine_method("connect", &connect, py::arg("self"),
-                                     "Connect to the Business Layer.");
+    ns["connect"] =
+        coroutine_method("connect", &connect, py::arg("self"), "Connect to the Business Layer.");
     ns["disconnect"] = coroutine_method("disconnect", &disconnect, py::arg("self"),
                                         "Disconnect from the Business Layer.");
     ns["send_message"] = coroutine_method(
@@ -123,11 +121,12 @@ void add_core_methods(py::dict &ns) {
             check_instance(message, &PyDict_Type, "message");
             return handle_message(self, message);
         },
-        py::arg("self"), py::arg("message"), "Handle one incoming message from the Business Layer.");
+        py::arg("self"), py::arg("message"),
+        "Handle one incoming message from the Business Layer.");
     ns["listen"] = coroutine_method("listen", &listen, py::arg("self"),
                                     "Main loop to listen for messages from the Business Layer.");
-    ns["run"] = coroutine_method("run", &run, py::arg("self"),
-                                 "Connect and start listening for messages.");
+    ns["run"] =
+        coroutine_method("run", &run, py::arg("self"), "Connect and start listening for messages.");
 }
 
 /// Execution requests (dispatch/).
@@ -147,14 +146,14 @@ void add_dispatch_methods(py::dict &ns) {
 /// Editor requests (editor/).
 void add_editor_methods(py::dict &ns) {
     using editor::Request;
-    ns["_handle_completion_request"] = editor_method<Request::Completion>(
-        "_handle_completion_request", editor_doc::COMPLETION);
+    ns["_handle_completion_request"] =
+        editor_method<Request::Completion>("_handle_completion_request", editor_doc::COMPLETION);
     ns["_handle_signature_help_request"] = editor_method<Request::SignatureHelp>(
         "_handle_signature_help_request", editor_doc::SIGNATURE_HELP);
     ns["_handle_hover_request"] =
         editor_method<Request::Hover>("_handle_hover_request", editor_doc::HOVER);
-    ns["_handle_diagnostic_request"] = editor_method<Request::Diagnostic>(
-        "_handle_diagnostic_request", editor_doc::DIAGNOSTIC);
+    ns["_handle_diagnostic_request"] =
+        editor_method<Request::Diagnostic>("_handle_diagnostic_request", editor_doc::DIAGNOSTIC);
 }
 
 /// Runs of user functions: custom functions, callables, module and debug runs, event handlers,
@@ -162,12 +161,12 @@ void add_editor_methods(py::dict &ns) {
 void add_invocation_methods(py::dict &ns) {
     using namespace invocation;
     namespace doc = texts::doc;
-    ns["_handle_custom_function_call"] = message_method(
-        "_handle_custom_function_call", &handle_custom_function_call,
-        doc::HANDLE_CUSTOM_FUNCTION_CALL);
-    ns["_handle_python_function_call"] = message_method(
-        "_handle_python_function_call", &handle_python_function_call,
-        doc::HANDLE_PYTHON_FUNCTION_CALL);
+    ns["_handle_custom_function_call"] =
+        message_method("_handle_custom_function_call", &handle_custom_function_call,
+                       doc::HANDLE_CUSTOM_FUNCTION_CALL);
+    ns["_handle_python_function_call"] =
+        message_method("_handle_python_function_call", &handle_python_function_call,
+                       doc::HANDLE_PYTHON_FUNCTION_CALL);
     ns["_handle_run_module"] =
         message_method("_handle_run_module", &handle_run_module, doc::HANDLE_RUN_MODULE);
     ns["_handle_debug_run_module"] = coroutine_method(
@@ -201,10 +200,9 @@ void add_invocation_methods(py::dict &ns) {
                          py::arg("message"), doc::HANDLE_EVENT_EXECUTION);
     ns["_execute_streaming_function"] = coroutine_method(
         "_execute_streaming_function",
-        [](py::object self, py::object request_id, py::object module_name,
-           py::object function_name, py::object args, py::object workbook_id, py::object source) {
-            check_streaming_args(request_id, module_name, function_name, args, workbook_id,
-                                 source);
+        [](py::object self, py::object request_id, py::object module_name, py::object function_name,
+           py::object args, py::object workbook_id, py::object source) {
+            check_streaming_args(request_id, module_name, function_name, args, workbook_id, source);
             return execute_streaming_function(self, request_id, module_name, function_name, args,
                                               workbook_id, source);
         },
@@ -238,12 +236,12 @@ void add_registry_methods(py::dict &ns) {
             clear_object(self, key);
         },
         py::arg("self"), py::arg("key"), doc::CLEAR_OBJECT);
-    ns["clear_all_objects"] =
-        method("clear_all_objects", [](py::object self) { clear_all_objects(self); },
-               py::arg("self"), doc::CLEAR_ALL_OBJECTS);
-    ns["get_object_registry"] =
-        method("get_object_registry", [](py::object self) { return get_object_registry(self); },
-               py::arg("self"), doc::GET_OBJECT_REGISTRY);
+    ns["clear_all_objects"] = method(
+        "clear_all_objects", [](py::object self) { clear_all_objects(self); }, py::arg("self"),
+        doc::CLEAR_ALL_OBJECTS);
+    ns["get_object_registry"] = method(
+        "get_object_registry", [](py::object self) { return get_object_registry(self); },
+        py::arg("self"), doc::GET_OBJECT_REGISTRY);
     ns["set_enable_events"] = method(
         "set_enable_events",
         [](py::object self, py::object enable) { set_enable_events(self, enable); },

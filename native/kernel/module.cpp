@@ -3,7 +3,8 @@
 #include "kernel/execution/module_unloader.hpp"
 
 PYBIND11_MODULE(kernel, m) {
-    m.doc() = "The per-workbook kernel process: connection, send path, dispatch, execution and function invocation.";
+    m.doc() = "The per-workbook kernel process: connection, send path, dispatch, execution and "
+              "function invocation.";
     zm::init_common(m);
     zm::kernel::bind_core_init(m);
     zm::kernel::bind_execution(m);

@@ -287,7 +287,6 @@ inline constexpr const char *KEPT_STARTUP_MODULE =
     "[Kernel] Kept loaded (the kernel runs on it): {}";
 inline constexpr const char *HOOK_ERROR = "[KernelStreamHook Error] {}\n";
 
-
 // Runs of user code: console execution, custom function calls, registered callable calls, event
 // handlers, streaming functions, module runs and debug runs.
 
@@ -324,14 +323,16 @@ inline constexpr const char *CALLABLE_RECEIVED =
     "[Kernel] Received python_function_call: callable_id={} (request_id={})";
 inline constexpr const char *CALLABLE_DISPATCHING =
     "[Kernel] [Async Task] Dispatching python_function_call to worker: callable_id={}";
-inline constexpr const char *CALLABLE_EXECUTING = "[Kernel] [Worker Thread {}] Executing callable: {}";
+inline constexpr const char *CALLABLE_EXECUTING =
+    "[Kernel] [Worker Thread {}] Executing callable: {}";
 inline constexpr const char *MISSING_CALLABLE_ID = "Missing callable_id";
 inline constexpr const char *CALLABLE_NOT_FOUND = "Callable '{}' not found in registry";
 inline constexpr const char *NOT_CALLABLE = "Object with id '{}' is not callable";
 inline constexpr const char *CALLABLE_LOGS = "[Kernel] Callable logs:\n{}";
 inline constexpr const char *CALLABLE_SUCCEEDED =
     "[Kernel] Python function call succeeded: callable_id={}";
-inline constexpr const char *CALLABLE_FAILED = "[Kernel] Python function call failed: callable_id={}";
+inline constexpr const char *CALLABLE_FAILED =
+    "[Kernel] Python function call failed: callable_id={}";
 inline constexpr const char *CALLABLE_REFUSED =
     "[Kernel] Python function call failed: callable_id={}: {}";
 inline constexpr const char *CALLABLE_UNEXPECTED =
@@ -395,32 +396,40 @@ inline constexpr const char *STREAM_STARTED =
     "[TIMING] Streaming execution started: request_id={}, function={}";
 inline constexpr const char *STREAM_RECEIVED =
     "[Kernel] _execute_streaming_function: module={}, function={}, request_id={}";
-inline constexpr const char *STREAM_NOT_IN_CACHE = "[Kernel] Module '{}' not in cache, requesting sync";
+inline constexpr const char *STREAM_NOT_IN_CACHE =
+    "[Kernel] Module '{}' not in cache, requesting sync";
 inline constexpr const char *STREAM_FAILED =
     "[TIMING] Streaming failed: request_id={}, elapsed={}ms, error={}";
 inline constexpr const char *STREAM_SYNC_FAILED = "Module not found after sync";
 inline constexpr const char *STREAM_NOT_FOUND_AFTER_SYNC_LOG =
     "[Kernel] Module '{}' not found after sync attempt";
-inline constexpr const char *STREAM_NOT_FOUND_AFTER_SYNC = "Module '{}' not found after sync attempt";
-inline constexpr const char *STREAM_CANCELED_LOG = "[TIMING] Streaming canceled: request_id={}, elapsed={}ms";
+inline constexpr const char *STREAM_NOT_FOUND_AFTER_SYNC =
+    "Module '{}' not found after sync attempt";
+inline constexpr const char *STREAM_CANCELED_LOG =
+    "[TIMING] Streaming canceled: request_id={}, elapsed={}ms";
 inline constexpr const char *STREAM_COMPLETED =
     "[TIMING] Streaming completed: request_id={}, elapsed={}ms, results={}";
 inline constexpr const char *STREAM_EXCEPTION =
     "[TIMING] Streaming exception: request_id={}, elapsed={}ms, error={}";
 inline constexpr const char *STREAM_WORKER_STARTED =
     "[TIMING] Streaming worker started: thread={}, request_id={}";
-inline constexpr const char *STREAM_MODULE_MISSING_LOG = "[Kernel] Module not found in sys.modules: {}";
+inline constexpr const char *STREAM_MODULE_MISSING_LOG =
+    "[Kernel] Module not found in sys.modules: {}";
 inline constexpr const char *STREAM_SAMPLE_MODULES = "[Kernel] Sample of available modules: {}";
 inline constexpr const char *STREAM_CACHE_KEYS = "[Kernel] in_memory_loader.source_cache keys: {}";
 inline constexpr const char *STREAM_MODULE_MISSING = "Module not found: {}";
 inline constexpr const char *STREAM_FOUND_MODULE = "[Kernel] Found module in sys.modules: {}";
-inline constexpr const char *STREAM_FUNCTION_MISSING_LOG = "[Kernel] Function not found in module: {}";
-inline constexpr const char *STREAM_AVAILABLE_FUNCTIONS = "[Kernel] Available functions in module: {}";
+inline constexpr const char *STREAM_FUNCTION_MISSING_LOG =
+    "[Kernel] Function not found in module: {}";
+inline constexpr const char *STREAM_AVAILABLE_FUNCTIONS =
+    "[Kernel] Available functions in module: {}";
 inline constexpr const char *STREAM_FUNCTION_MISSING = "Function not found: {}";
 inline constexpr const char *STREAM_FOUND_FUNCTION = "[Kernel] Found function: {}";
-inline constexpr const char *NOT_A_GENERATOR_LOG = "[Kernel] Function {} is not a generator function";
+inline constexpr const char *NOT_A_GENERATOR_LOG =
+    "[Kernel] Function {} is not a generator function";
 inline constexpr const char *NOT_A_GENERATOR = "Function {} is not a generator function";
-inline constexpr const char *STREAM_STARTING = "[Kernel] Starting to stream results from generator: {}";
+inline constexpr const char *STREAM_STARTING =
+    "[Kernel] Starting to stream results from generator: {}";
 inline constexpr const char *STREAM_ERROR = "[TIMING] Streaming error: request_id={}, error={}";
 
 } // namespace zm::kernel::texts
@@ -515,7 +524,6 @@ inline constexpr const char *EXTRACT_TRACEBACK =
 inline constexpr const char *UNLOAD_BY_PREFIX =
     "Remove from sys.modules every module whose top-level package has a module file under one "
     "of `paths` (plain prefix test); returns how many names were selected.";
-
 
 // Runs of user code.
 inline constexpr const char *HANDLE_RUN_MODULE =

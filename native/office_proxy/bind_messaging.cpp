@@ -9,9 +9,8 @@ namespace zm::office_proxy {
 void bind_messaging(py::module_ &m) {
     namespace msg = messaging;
     py::dict ns;
-    ns["__init__"] =
-        zm::method("__init__", [](py::object self) { msg::init(self); },
-                   py::doc(texts::MESSAGING_INIT_DOC));
+    ns["__init__"] = zm::method(
+        "__init__", [](py::object self) { msg::init(self); }, py::doc(texts::MESSAGING_INIT_DOC));
     ns["set_send_handler"] = zm::method(
         "set_send_handler",
         [](py::object self, py::object handler) { msg::set_send_handler(self, handler); },
@@ -37,13 +36,12 @@ void bind_messaging(py::module_ &m) {
         [](py::object self, py::object obj) { return msg::register_callable(self, obj); },
         py::arg("self"), py::arg("callable_obj"), py::doc(texts::REGISTER_CALLABLE_DOC));
     ns["get_callable"] = zm::method(
-        "get_callable",
-        [](py::object self, py::object id) { return msg::get_callable(self, id); },
+        "get_callable", [](py::object self, py::object id) { return msg::get_callable(self, id); },
         py::arg("self"), py::arg("callable_id"), py::doc(texts::GET_CALLABLE_DOC));
     ns["unregister_callable"] = zm::method(
         "unregister_callable",
-        [](py::object self, py::object id) { msg::unregister_callable(self, id); },
-        py::arg("self"), py::arg("callable_id"), py::doc(texts::UNREGISTER_CALLABLE_DOC));
+        [](py::object self, py::object id) { msg::unregister_callable(self, id); }, py::arg("self"),
+        py::arg("callable_id"), py::doc(texts::UNREGISTER_CALLABLE_DOC));
     py::object cls =
         zm::make_class(texts::MODULE_NAME, "Messaging", py::tuple(), ns, texts::MESSAGING_DOC);
     m.attr("Messaging") = cls;

@@ -15,11 +15,9 @@ using core::state;
 
 /// The wrappers shared by all three classes: __getattr__ (unless given), __call__, __del__.
 void add_remote_methods(py::dict &ns) {
-    ns["__call__"] = zm::method(
-        "__call__",
-        [](py::object self, py::args args, py::kwargs kwargs) {
-            return trimmed([&] { return cw_call(self, args, kwargs); });
-        });
+    ns["__call__"] = zm::method("__call__", [](py::object self, py::args args, py::kwargs kwargs) {
+        return trimmed([&] { return cw_call(self, args, kwargs); });
+    });
     ns["__del__"] = zm::method("__del__", [](py::object self) {
         trimmed([&] {
             cw_del(self);
@@ -95,9 +93,8 @@ py::object make_container_class(bool dict) {
             py::arg("self"), py::arg("name"), py::arg("value"));
     }
     add_remote_methods(ns);
-    ns["__repr__"] = zm::method("__repr__", [dict](py::object self) {
-        return dict ? repr_dict(self) : repr_array(self);
-    });
+    ns["__repr__"] = zm::method(
+        "__repr__", [dict](py::object self) { return dict ? repr_dict(self) : repr_array(self); });
     PyTypeObject *base = dict ? &PyDict_Type : &PyList_Type;
     return zm::make_class(texts::MODULE_NAME, dict ? "OfficeJsDict" : "OfficeJsArray",
                           py::make_tuple(py::handle(reinterpret_cast<PyObject *>(base))), ns,
@@ -138,8 +135,10 @@ void bind_proxies(py::module_ &m) {
     m.attr("OfficeJsDict") = dict_cls;
 
     const std::pair<const char *, std::pair<int, const char *>> roots[] = {
-        {"Context", {0, "RequestContext"}}, {"Excel", {1, "Excel"}},
-        {"GetSetting", {2, "Function"}},    {"Union", {3, "Function"}},
+        {"Context", {0, "RequestContext"}},
+        {"Excel", {1, "Excel"}},
+        {"GetSetting", {2, "Function"}},
+        {"Union", {3, "Function"}},
         {"Intersect", {4, "Function"}}};
     for (const auto &[global, spec] : roots) {
         py::object root =
@@ -148,10 +147,9 @@ void bind_proxies(py::module_ &m) {
         m.attr(global) = root;
     }
 
-    m.attr("_internal_officejs_names") =
-        py::make_tuple("_cw__getattr__", "_cw__getitem__", "_cw__setattr__", "_cw__call__",
-                       "_cw__del__", "__getattr__", "__getitem__", "__setattr__", "__call__",
-                       "__del__");
+    m.attr("_internal_officejs_names") = py::make_tuple(
+        "_cw__getattr__", "_cw__getitem__", "_cw__setattr__", "_cw__call__", "_cw__del__",
+        "__getattr__", "__getitem__", "__setattr__", "__call__", "__del__");
     m.attr("_internal_officejs_names") = py::list(m.attr("_internal_officejs_names"));
 }
 

@@ -11,8 +11,7 @@ PYBIND11_MODULE(office_proxy, m) {
     op::bind_messaging(m);
     op::bind_proxies(m);
     m.attr("__all__") =
-        py::make_tuple("Messaging", "Serializer", "OfficeJsObject", "OfficeJsArray",
-                       "OfficeJsDict", "messaging", "Context", "Excel", "GetSetting", "Union",
-                       "Intersect");
+        py::make_tuple("Messaging", "Serializer", "OfficeJsObject", "OfficeJsArray", "OfficeJsDict",
+                       "messaging", "Context", "Excel", "GetSetting", "Union", "Intersect");
     m.attr("__all__") = py::list(m.attr("__all__"));
 }

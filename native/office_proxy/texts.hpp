@@ -6,7 +6,6 @@ namespace zm::office_proxy::texts {
 
 inline constexpr const char *MODULE_NAME = "zentrel_master.python_server.zentrel.office_proxy";
 
-
 inline constexpr const char *MODULE_DOC =
     "Office.js object bridge: wire serializer, synchronous messaging and Office.js object "
     "proxies.\n\n"

@@ -1,9 +1,9 @@
 #include "common/args.hpp"
 #include "common/logging.hpp"
+#include "common/text_format.hpp"
 #include "requirement_solver/bindings.hpp"
 #include "requirement_solver/model/package_spec.hpp"
 #include "requirement_solver/resolve/requirement_solver.hpp"
-#include "common/text_format.hpp"
 #include "requirement_solver/texts.hpp"
 
 #include <string>
@@ -126,8 +126,8 @@ void bind_solver(py::module_ &m) {
         py::arg("package_name"), py::arg("version_spec"), py::arg("extras") = py::none(),
         "(version or None, from_dist): the installed version when it satisfies the specifier, "
         "else the highest matching version of the index.");
-    def_version_query<&get_latest_version>(
-        cls, "_get_latest_version", "The first (newest) version the index lists, or None.");
+    def_version_query<&get_latest_version>(cls, "_get_latest_version",
+                                           "The first (newest) version the index lists, or None.");
     def_version_query<&get_all_versions>(cls, "_get_all_versions",
                                          "Every version the index lists, newest first.");
     cls.def(

@@ -19,8 +19,7 @@ zm::Coro await_each(py::object factory, int count) {
     co_return last;
 }
 
-zm::Coro combine(py::object first, std::string second, int third, double fourth,
-                 py::object fifth) {
+zm::Coro combine(py::object first, std::string second, int third, double fourth, py::object fifth) {
     co_return py::make_tuple(first, second, third, fourth, fifth);
 }
 
@@ -111,12 +110,10 @@ py::object make_text_stream_class() {
         return py::len(text);
     });
     ns["writable"] = zm::method("writable", [](py::object) { return true; });
-    ns["getvalue"] = zm::method("getvalue", [](py::object self) {
-        return py::str("").attr("join")(self.attr("_buffer"));
-    });
-    ns["__init__"] = zm::method("__init__", [](py::object self) {
-        self.attr("_buffer") = py::list();
-    });
+    ns["getvalue"] = zm::method(
+        "getvalue", [](py::object self) { return py::str("").attr("join")(self.attr("_buffer")); });
+    ns["__init__"] =
+        zm::method("__init__", [](py::object self) { self.attr("_buffer") = py::list(); });
     return zm::make_class("_common_testing", "CollectingStream",
                           py::make_tuple(py::module_::import("io").attr("TextIOBase")), ns,
                           "A text stream collecting what is written.");
@@ -134,8 +131,8 @@ PYBIND11_MODULE(_common_testing, m) {
     zm::def_coroutine(m, "echo", &echo, py::arg("value"));
     zm::def_coroutine(m, "await_one", &await_one, py::arg("awaitable"));
     zm::def_coroutine(m, "await_each", &await_each, py::arg("factory"), py::arg("count"));
-    zm::def_coroutine(m, "combine", &combine, py::arg("first"), py::arg("second"),
-                      py::arg("third"), py::arg("fourth"), py::arg("fifth"));
+    zm::def_coroutine(m, "combine", &combine, py::arg("first"), py::arg("second"), py::arg("third"),
+                      py::arg("fourth"), py::arg("fifth"));
     zm::def_coroutine(m, "raise_value_error", &raise_value_error, py::arg("text"));
     zm::def_coroutine(m, "raise_stop_iteration", &raise_stop_iteration);
     zm::def_coroutine(m, "catch_value_error", &catch_value_error, py::arg("awaitable"));

@@ -58,8 +58,8 @@ py::object from_floor(PyObject *wire, PyObject *cls, PyObject *guid, PyObject *e
         throw py::error_already_set();
     if (value == nullptr || !PyList_CheckExact(value))
         return py::reinterpret_borrow<py::object>(value == nullptr ? Py_None : value);
-    py::object out = check(PyList_Type.tp_new(reinterpret_cast<PyTypeObject *>(cls), empty,
-                                              nullptr));
+    py::object out =
+        check(PyList_Type.tp_new(reinterpret_cast<PyTypeObject *>(cls), empty, nullptr));
     PyObject *id = PyDict_GetItemWithError(wire, keys().id);
     py::object cache = check(PyDict_New());
     const Keys &k = keys();

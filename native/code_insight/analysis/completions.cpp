@@ -80,7 +80,8 @@ std::optional<LibraryName> CodeInsight::library_name(const py::handle &completio
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0 && !found.sources.add(path.substr(0, slash), memo))
         return std::nullopt;
-    const bool resolved = PyLong_AsLong(completion.attr("get_completion_prefix_length")().ptr()) >= 3;
+    const bool resolved =
+        PyLong_AsLong(completion.attr("get_completion_prefix_length")().ptr()) >= 3;
     if (PyErr_Occurred())
         throw py::error_already_set();
     found.key = path + '\0' + zm::utf8(name) + (resolved ? "\0r" : "\0f");
@@ -139,8 +140,7 @@ py::dict CodeInsight::get_completions(py::object code, py::object line, py::obje
                 continue;
             std::optional<LibraryName> library;
             guarded([&] { library = library_name(completion, name, memo); });
-            const CompletionDetail *known =
-                library ? details_.find(library->key, memo) : nullptr;
+            const CompletionDetail *known = library ? details_.find(library->key, memo) : nullptr;
             CompletionDetail computed;
             if (known == nullptr) {
                 computed.type = attr(completion, "type");
@@ -168,7 +168,8 @@ py::dict CodeInsight::get_completions(py::object code, py::object line, py::obje
                 continue;
             if (library) {
                 bool complete = false;
-                guarded([&] { complete = add_definition_files(completion, library->sources, memo); });
+                guarded(
+                    [&] { complete = add_definition_files(completion, library->sources, memo); });
                 if (complete)
                     details_.store(std::move(library->key), std::move(library->sources),
                                    std::move(computed));

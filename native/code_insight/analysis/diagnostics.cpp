@@ -22,8 +22,8 @@ constexpr int SEVERITY_WARNING = 4;
 py::dict record(py::object start_line, py::object start_column, py::object end_line,
                 py::object end_column, py::object message, py::object severity) {
     return py::dict("startLineNumber"_a = start_line, "startColumn"_a = start_column,
-                    "endLineNumber"_a = end_line, "endColumn"_a = end_column,
-                    "message"_a = message, "severity"_a = severity);
+                    "endLineNumber"_a = end_line, "endColumn"_a = end_column, "message"_a = message,
+                    "severity"_a = severity);
 }
 
 py::object plus(const py::handle &a, long b) {
@@ -103,8 +103,8 @@ py::dict CodeInsight::get_diagnostics(py::object code, py::object module_name) {
             py::object line = or_else(attr(error, "lineno"), py::int_(1));
             py::object column = or_else(attr(error, "offset"), py::int_(1));
             py::object message = or_else(attr(error, "msg"), py::str(texts::SYNTAX_ERROR));
-            diagnostics.append(record(line, column, line, plus(column, 1), message,
-                                      py::int_(SEVERITY_ERROR)));
+            diagnostics.append(
+                record(line, column, line, plus(column, 1), message, py::int_(SEVERITY_ERROR)));
             if (debug)
                 logger.debug(zm::format(texts::SYNTAX_ERROR_AT, as_int_text(line),
                                         as_int_text(column), as_text(message)));
@@ -151,8 +151,8 @@ py::object CodeInsight::parse_pyflakes_message(py::object message, py::object se
         py::object group = match.attr("group");
         py::object line = py::int_(group(2));
         py::object column_text = group(3);
-        py::object column = column_text.is_none() ? py::object(py::int_(1))
-                                                  : py::object(py::int_(column_text));
+        py::object column =
+            column_text.is_none() ? py::object(py::int_(1)) : py::object(py::int_(column_text));
         py::object text = group(4);
         py::object end_column = plus(column, 1);
         // Unused-import messages start with the quoted name: the marker then spans the name.
@@ -169,8 +169,8 @@ py::object CodeInsight::parse_pyflakes_message(py::object message, py::object se
     if (caught) {
         const zm::Logger &logger = log();
         if (logger.debug_enabled())
-            logger.debug(zm::format(texts::PYFLAKES_PARSE_FAILED, as_text(message),
-                                    zm::utf8(caught.text)));
+            logger.debug(
+                zm::format(texts::PYFLAKES_PARSE_FAILED, as_text(message), zm::utf8(caught.text)));
         return py::none();
     }
     return result;

@@ -68,8 +68,7 @@ py::str function_block(const py::handle &definition, const std::string &name,
 
 py::object CodeInsight::position_script(const py::object &code, const py::object &line,
                                         const py::object &column, const py::object &path,
-                                        const py::object &modules,
-                                        const py::object &dirty_files) {
+                                        const py::object &modules, const py::object &dirty_files) {
     validate_position(code, line, column);
     sync_if_given(modules, dirty_files);
     return make_script(code, path);
@@ -205,8 +204,8 @@ py::dict CodeInsight::get_hover(py::object code, py::object line, py::object col
                                                  : py::object(py::str(""));
                     if (truthy(name) && truthy(description)) {
                         const std::string description_text = str_text(description);
-                        parts.append(block(texts::HOVER_DESCRIBED, description_text,
-                                           str_text(name)));
+                        parts.append(
+                            block(texts::HOVER_DESCRIBED, description_text, str_text(name)));
                     } else if (truthy(name)) {
                         parts.append(block(texts::HOVER_NAME, str_text(name)));
                     }

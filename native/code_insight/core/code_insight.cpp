@@ -85,9 +85,7 @@ long long saturated(const py::handle &value) {
     return v;
 }
 
-py::object os_path(const char *fn) {
-    return py::module_::import("os.path").attr(fn);
-}
+py::object os_path(const char *fn) { return py::module_::import("os.path").attr(fn); }
 
 } // namespace
 
@@ -212,8 +210,8 @@ std::string CodeInsight::sync_one(const py::handle &name, const py::handle &code
         const int same = PyObject_RichCompareBool(found->second.text.ptr(), code.ptr(), Py_EQ);
         if (same < 0)
             throw py::error_already_set();
-        unchanged = same == 1 && unlocked([&] { return regular_file_stamp(path_bytes); }) ==
-                                     found->second.stamp;
+        unchanged = same == 1 &&
+                    unlocked([&] { return regular_file_stamp(path_bytes); }) == found->second.stamp;
     }
     if (!unchanged) {
         written_.erase(path_bytes);
@@ -363,7 +361,8 @@ bool CodeInsight::can_resolve_import(py::object module_name) const {
     if (!temp_dir_.is_none()) {
         const std::string name_bytes = fs_bytes(module_name);
         if (module_file_is_contained(name_bytes) && name_bytes.find('\0') == std::string::npos &&
-            unlocked([path = fs_bytes(module_path(module_name))] { return regular_file_stamp(path); }))
+            unlocked(
+                [path = fs_bytes(module_path(module_name))] { return regular_file_stamp(path); }))
             return true;
     }
     try {

@@ -1,8 +1,8 @@
 #pragma once
 /// Running a step under an `except Exception` guard.
 
-#include "common/error_record.hpp"
 #include "common/args.hpp"
+#include "common/error_record.hpp"
 #include "common/python.hpp"
 #include "common/text_format.hpp"
 

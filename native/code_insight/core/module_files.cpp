@@ -58,8 +58,8 @@ std::optional<FileStamp> regular_file_stamp(const std::string &path) {
 std::string write_file(const std::string &path, std::string_view data) {
     // Never through a link, never blocking on a FIFO (no reader: ENXIO), and only into a regular
     // file, which is emptied once it is known to be one.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                          0666);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return os_error(errno, path);
     struct stat st{};

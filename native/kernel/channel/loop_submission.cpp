@@ -24,12 +24,11 @@ py::object submit_coroutine(py::object coroutine, py::handle loop) {
 void submit_message(py::handle kernel, py::handle message) {
     py::object loop = kernel.attr("_loop");
     const core::OwnMethods &own = core::own_methods();
-    py::object coroutine =
-        core::resolves_to(kernel, own.send_message_name, own.send_message)
-            ? core::send_message(py::reinterpret_borrow<py::object>(kernel),
-                                 py::reinterpret_borrow<py::object>(message))
-                  .object()
-            : kernel.attr("send_message")(message);
+    py::object coroutine = core::resolves_to(kernel, own.send_message_name, own.send_message)
+                               ? core::send_message(py::reinterpret_borrow<py::object>(kernel),
+                                                    py::reinterpret_borrow<py::object>(message))
+                                     .object()
+                               : kernel.attr("send_message")(message);
     core::start_on_loop(loop, coroutine);
 }
 

@@ -123,9 +123,9 @@ void install_release_channel(py::object kernel) {
         },
         py::name("flush_releases"));
     flush_callback = callback.release().ptr();
-    py::cpp_function send(
-        [kernel](py::object req) { new_send_request_nowait(kernel, req); },
-        py::name("new_send_request_nowait"), py::arg("req"), texts::doc::NEW_SEND_REQUEST_NOWAIT);
+    py::cpp_function send([kernel](py::object req) { new_send_request_nowait(kernel, req); },
+                          py::name("new_send_request_nowait"), py::arg("req"),
+                          texts::doc::NEW_SEND_REQUEST_NOWAIT);
     messaging.attr("send_request_nowait") = send;
 }
 

@@ -115,8 +115,7 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
         return data;
     logger.error(zm::format(texts::SYS_REQUEST_TIMED_OUT, worker, id_text));
     py::object seconds = py::str(py::float_(py::reinterpret_borrow<py::object>(timeout)));
-    raise_text(PyExc_TimeoutError,
-               zm::format(texts::TIMEOUT_AFTER, text_of(seconds), id_text));
+    raise_text(PyExc_TimeoutError, zm::format(texts::TIMEOUT_AFTER, text_of(seconds), id_text));
 }
 
 py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle timeout) {

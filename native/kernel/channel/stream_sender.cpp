@@ -59,7 +59,7 @@ void install_streams(py::object kernel) {
             if (PyUnicode_Check(stream_type.ptr()))
                 head = stream_type.equal(out_head->type)   ? out_head
                        : stream_type.equal(err_head->type) ? err_head
-                                                            : nullptr;
+                                                           : nullptr;
             queue_stream_piece(kernel, head, stream_type, content);
         },
         py::name("send_stream_message"), py::arg("stream_type"), py::arg("content"),

@@ -183,9 +183,9 @@ py::object parse_series(py::handle self, py::handle joined, py::handle chunk_id,
 }
 
 /// Opens a record for a new series when there is room; else the series is refused (a null
-/// object, the reason in `problem`). When every slot is taken, the series idle longest is dropped if it has been
-/// idle for CHUNK_SERIES_IDLE_SECONDS; otherwise the newcomer waits its turn, so that a peer
-/// interleaving more series than the limit still gets the open ones answered.
+/// object, the reason in `problem`). When every slot is taken, the series idle longest is dropped
+/// if it has been idle for CHUNK_SERIES_IDLE_SECONDS; otherwise the newcomer waits its turn, so
+/// that a peer interleaving more series than the limit still gets the open ones answered.
 py::object open_series(Reassembly &state, py::handle chunk_id, py::handle message,
                        py::handle total_obj, std::int64_t total, double now,
                        std::vector<DroppedSeries> &dropped, std::string &problem) {
@@ -253,32 +253,31 @@ Outcome reassemble(py::object self, py::object message) {
             zm::format(texts::INVALID_CHUNK_INDEX, text_of(index_obj), text_of(total_obj)));
         return outcome;
     case ChunkVerdict::TooManyChunks:
-        outcome.dropped.push_back(state.drop(chunk_id, message,
-                                             zm::format(texts::CHUNK_SERIES_TOO_LONG,
-                                                        text_of(total_obj),
-                                                        MAX_CHUNK_SERIES_CHUNKS)));
+        outcome.dropped.push_back(state.drop(
+            chunk_id, message,
+            zm::format(texts::CHUNK_SERIES_TOO_LONG, text_of(total_obj), MAX_CHUNK_SERIES_CHUNKS)));
         return outcome;
     case ChunkVerdict::TotalMismatch:
-        outcome.dropped.push_back(state.drop(chunk_id, message,
-                                             zm::format(texts::CHUNK_TOTAL_MISMATCH,
-                                                        text_of(total_obj), series_total,
-                                                        text_of(chunk_id))));
+        outcome.dropped.push_back(
+            state.drop(chunk_id, message,
+                       zm::format(texts::CHUNK_TOTAL_MISMATCH, text_of(total_obj), series_total,
+                                  text_of(chunk_id))));
         return outcome;
     case ChunkVerdict::Accept:
         break;
     }
     if (!data.is_none() && !PyUnicode_Check(data.ptr())) {
-        outcome.dropped.push_back(state.drop(chunk_id, message,
-                                             zm::format(texts::CHUNK_DATA_NOT_TEXT,
-                                                        text_of(chunk_id),
-                                                        Py_TYPE(data.ptr())->tp_name)));
+        outcome.dropped.push_back(
+            state.drop(chunk_id, message,
+                       zm::format(texts::CHUNK_DATA_NOT_TEXT, text_of(chunk_id),
+                                  Py_TYPE(data.ptr())->tp_name)));
         return outcome;
     }
     const double now = monotonic_seconds();
     if (!series) {
         std::string problem;
-        series = open_series(state, chunk_id, message, total_obj, total, now, outcome.dropped,
-                             problem);
+        series =
+            open_series(state, chunk_id, message, total_obj, total, now, outcome.dropped, problem);
         if (!series) {
             outcome.dropped.push_back(state.drop(chunk_id, message, problem));
             return outcome;
@@ -291,17 +290,17 @@ Outcome reassemble(py::object self, py::object message) {
             const auto held = series["size"].cast<std::size_t>();
             const auto incoming = static_cast<std::size_t>(PyUnicode_GET_LENGTH(data.ptr()));
             if (!fits_series(held, incoming, MAX_CHUNK_SERIES_CHARS)) {
-                outcome.dropped.push_back(state.drop(chunk_id, message,
-                                                     zm::format(texts::CHUNK_SERIES_TOO_LARGE,
-                                                                text_of(chunk_id),
-                                                                MAX_CHUNK_SERIES_CHARS)));
+                outcome.dropped.push_back(
+                    state.drop(chunk_id, message,
+                               zm::format(texts::CHUNK_SERIES_TOO_LARGE, text_of(chunk_id),
+                                          MAX_CHUNK_SERIES_CHARS)));
                 return outcome;
             }
             if (!fits_series(state.held_chars(), incoming, MAX_BUFFERED_CHUNK_CHARS)) {
-                outcome.dropped.push_back(state.drop(chunk_id, message,
-                                                     zm::format(texts::CHUNK_BUFFERS_FULL,
-                                                                MAX_BUFFERED_CHUNK_CHARS,
-                                                                text_of(chunk_id))));
+                outcome.dropped.push_back(
+                    state.drop(chunk_id, message,
+                               zm::format(texts::CHUNK_BUFFERS_FULL, MAX_BUFFERED_CHUNK_CHARS,
+                                          text_of(chunk_id))));
                 return outcome;
             }
             series["size"] = py::int_(held + incoming);
@@ -330,9 +329,9 @@ Outcome reassemble(py::object self, py::object message) {
 /// {"type": "error", "message": ..., "original_type", "request_id"} for a dropped series.
 py::dict dropped_reply(const DroppedSeries &dropped) {
     return py::dict(py::arg("type") = "error",
-                    py::arg("message") = zm::format(texts::SERIES_DROPPED,
-                                                    text_of(dropped.original_type),
-                                                    text_of(dropped.request_id), dropped.reason),
+                    py::arg("message") =
+                        zm::format(texts::SERIES_DROPPED, text_of(dropped.original_type),
+                                   text_of(dropped.request_id), dropped.reason),
                     py::arg("original_type") = dropped.original_type,
                     py::arg("request_id") = dropped.request_id);
 }

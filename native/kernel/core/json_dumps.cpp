@@ -48,9 +48,8 @@ py::object clean_text(py::handle text) {
 /// (UTF-8 cannot carry them). Containers are copied only where something changed.
 py::object sanitized(py::handle obj) {
     if (PyFloat_Check(obj.ptr())) {
-        return std::isfinite(PyFloat_AS_DOUBLE(obj.ptr()))
-                   ? py::reinterpret_borrow<py::object>(obj)
-                   : py::none();
+        return std::isfinite(PyFloat_AS_DOUBLE(obj.ptr())) ? py::reinterpret_borrow<py::object>(obj)
+                                                           : py::none();
     }
     if (PyUnicode_Check(obj.ptr()))
         return clean_text(obj);

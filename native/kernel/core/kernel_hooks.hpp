@@ -19,8 +19,7 @@ struct KernelHooks {
     std::function<void(py::object kernel)> install_request_channel;
     /// Told of every received text the listener drops undecoded (too large, unparsable), with
     /// the reason, so that a worker waiting for it can be woken (default: nothing).
-    std::function<void(py::object kernel, py::object text, const std::string &problem)>
-        undecodable;
+    std::function<void(py::object kernel, py::object text, const std::string &problem)> undecodable;
 };
 
 /// The hooks in force; areas replace members during module initialisation.

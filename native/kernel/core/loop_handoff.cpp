@@ -56,7 +56,7 @@ const Handoff &handoff() {
             }
             try {
                 get_attr(loop, handoff().call_soon_threadsafe)(handoff().settle, future, result,
-                                                              error);
+                                                               error);
             } catch (py::error_already_set &e) {
                 // The loop is closed: nobody is left to take the outcome.
                 if (!e.matches(PyExc_RuntimeError))

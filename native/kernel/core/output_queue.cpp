@@ -114,7 +114,8 @@ py::dict OutputQueue::Entry::message() const {
 void OutputQueue::put(py::handle kernel, py::handle loop,
                       const std::shared_ptr<const OutputHead> &head, py::object piece) {
     const bool text = PyUnicode_CheckExact(piece.ptr());
-    const std::size_t chars = text ? static_cast<std::size_t>(PyUnicode_GET_LENGTH(piece.ptr())) : 0;
+    const std::size_t chars =
+        text ? static_cast<std::size_t>(PyUnicode_GET_LENGTH(piece.ptr())) : 0;
     const std::size_t bytes =
         (text ? chars * static_cast<std::size_t>(PyUnicode_KIND(piece.ptr())) : 0) +
         PIECE_ALLOWANCE;
@@ -241,7 +242,8 @@ std::shared_ptr<OutputQueue> output_queue_of(py::handle kernel) {
     py::object owned = py::reinterpret_steal<py::object>(capsule);
     if (!PyCapsule_IsValid(capsule, QUEUE_CAPSULE))
         return nullptr;
-    return *static_cast<std::shared_ptr<OutputQueue> *>(PyCapsule_GetPointer(capsule, QUEUE_CAPSULE));
+    return *static_cast<std::shared_ptr<OutputQueue> *>(
+        PyCapsule_GetPointer(capsule, QUEUE_CAPSULE));
 }
 
 Coro send_queued_output(py::object websocket, std::shared_ptr<OutputQueue> queue) {

@@ -113,9 +113,9 @@ Coro connect(py::object self) {
     // max_size admits every frame the size check below can judge; proxy=None reaches the
     // Business Layer directly whatever the environment's proxy settings say; compression adds
     // CPU to every frame on a loopback link and saves nothing there.
-    py::object websocket = co_await rt.ws_connect(
-        url, py::arg("max_size") = WEBSOCKET_MAX_FRAME_BYTES, py::arg("proxy") = py::none(),
-        py::arg("compression") = py::none());
+    py::object websocket =
+        co_await rt.ws_connect(url, py::arg("max_size") = WEBSOCKET_MAX_FRAME_BYTES,
+                               py::arg("proxy") = py::none(), py::arg("compression") = py::none());
     self.attr("websocket") = websocket;
     self.attr("running") = true;
     py::object loop = rt.get_running_loop();

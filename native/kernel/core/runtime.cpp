@@ -10,8 +10,8 @@ const Logger *module_log = nullptr;
 /// `from <package>.<name> import <attr>`, else `from <name> import <attr>`, else None: a sibling
 /// that is missing or does not define the name yet leaves the attribute None.
 py::object import_sibling(const char *name, const char *attr) {
-    for (const std::string &full : {std::string("zentrel_master.python_server.") + name,
-                                   std::string(name)}) {
+    for (const std::string &full :
+         {std::string("zentrel_master.python_server.") + name, std::string(name)}) {
         try {
             py::object module = py::module_::import(full.c_str());
             if (py::hasattr(module, attr))
@@ -55,9 +55,9 @@ void init_runtime(py::module_ &m) {
     // Leaked on purpose: these outlive every kernel and must not be released after finalisation.
     auto *rt = new Runtime();
     rt->module = m;
-    for (const char *name : {"concurrent.futures", "functools", "importlib.abc",
-                             "importlib.machinery", "importlib.util", "linecache", "inspect",
-                             "io", "logging", "traceback", "contextlib"})
+    for (const char *name :
+         {"concurrent.futures", "functools", "importlib.abc", "importlib.machinery",
+          "importlib.util", "linecache", "inspect", "io", "logging", "traceback", "contextlib"})
         py::module_::import(name);
     rt->asyncio = py::module_::import("asyncio");
     rt->create_task = rt->asyncio.attr("create_task");
@@ -120,9 +120,9 @@ void init_runtime(py::module_ &m) {
     m.attr("logger") = module_log->logger();
     rt->is_enabled_for = module_log->logger().attr("isEnabledFor");
     rt->debug_level = py::int_(static_cast<int>(Logger::DEBUG));
-    rt->names = {interned("type"),      interned("request_id"), interned("websocket"),
-                 interned("_socket_lock"), interned("acquire"),  interned("release"),
-                 interned("send"),      interned("unknown"),    interned("N/A"),
+    rt->names = {interned("type"),          interned("request_id"), interned("websocket"),
+                 interned("_socket_lock"),  interned("acquire"),    interned("release"),
+                 interned("send"),          interned("unknown"),    interned("N/A"),
                  interned("handle_message")};
     instance = rt;
 }

@@ -8,49 +8,49 @@
 namespace zm::kernel::core {
 
 struct Runtime {
-    py::module_ module;          ///< the kernel module itself
-    py::object asyncio;          ///< asyncio
-    py::object create_task;      ///< asyncio.create_task
-    py::object get_running_loop; ///< asyncio.get_running_loop
-    py::object asyncio_lock;     ///< asyncio.Lock
-    py::object asyncio_queue;    ///< asyncio.Queue
-    py::object asyncio_sleep;    ///< asyncio.sleep
-    py::object queue_empty;      ///< asyncio.QueueEmpty
-    py::object cancelled_error;  ///< asyncio.CancelledError
-    py::object json_loads;       ///< json.loads
-    py::object json_dumps;       ///< json.dumps
-    py::object orjson_dumps;     ///< orjson.dumps, or None
-    py::object orjson_non_str_keys; ///< orjson.OPT_NON_STR_KEYS, or None
-    py::object ws_connect;       ///< websockets.connect
-    py::object connection_closed; ///< websockets.ConnectionClosed
-    py::object time_time;        ///< time.time
-    py::object uuid4;            ///< uuid.uuid4
-    py::object thread_pool;      ///< concurrent.futures.ThreadPoolExecutor
-    py::object threading_lock;   ///< threading.Lock
-    py::object current_thread;   ///< threading.current_thread
-    py::object sys;              ///< sys
-    py::object zentrel;          ///< the user package
+    py::module_ module;                  ///< the kernel module itself
+    py::object asyncio;                  ///< asyncio
+    py::object create_task;              ///< asyncio.create_task
+    py::object get_running_loop;         ///< asyncio.get_running_loop
+    py::object asyncio_lock;             ///< asyncio.Lock
+    py::object asyncio_queue;            ///< asyncio.Queue
+    py::object asyncio_sleep;            ///< asyncio.sleep
+    py::object queue_empty;              ///< asyncio.QueueEmpty
+    py::object cancelled_error;          ///< asyncio.CancelledError
+    py::object json_loads;               ///< json.loads
+    py::object json_dumps;               ///< json.dumps
+    py::object orjson_dumps;             ///< orjson.dumps, or None
+    py::object orjson_non_str_keys;      ///< orjson.OPT_NON_STR_KEYS, or None
+    py::object ws_connect;               ///< websockets.connect
+    py::object connection_closed;        ///< websockets.ConnectionClosed
+    py::object time_time;                ///< time.time
+    py::object uuid4;                    ///< uuid.uuid4
+    py::object thread_pool;              ///< concurrent.futures.ThreadPoolExecutor
+    py::object threading_lock;           ///< threading.Lock
+    py::object current_thread;           ///< threading.current_thread
+    py::object sys;                      ///< sys
+    py::object zentrel;                  ///< the user package
     py::object run_coroutine_threadsafe; ///< asyncio.run_coroutine_threadsafe
-    py::object threading_event;  ///< threading.Event
-    py::object background_tasks; ///< set of the tasks started by the dispatcher
-    py::object discard_task;     ///< background_tasks.discard
-    py::module_ builtins;        ///< the builtins module
-    py::object compile;          ///< builtins.compile
-    py::module_ linecache;       ///< linecache (its `cache` is read at each use)
-    py::object module_spec;      ///< importlib.machinery.ModuleSpec
-    py::object string_io;        ///< io.StringIO
-    py::object text_io_base;     ///< io.TextIOBase
-    py::object user_package;     ///< the user package as the execution namespace sees it
-    py::object stream_capture;   ///< the StreamCapture class (set when it is made)
-    py::object console_globals;  ///< the ConsoleGlobals class (set when it is made)
+    py::object threading_event;          ///< threading.Event
+    py::object background_tasks;         ///< set of the tasks started by the dispatcher
+    py::object discard_task;             ///< background_tasks.discard
+    py::module_ builtins;                ///< the builtins module
+    py::object compile;                  ///< builtins.compile
+    py::module_ linecache;               ///< linecache (its `cache` is read at each use)
+    py::object module_spec;              ///< importlib.machinery.ModuleSpec
+    py::object string_io;                ///< io.StringIO
+    py::object text_io_base;             ///< io.TextIOBase
+    py::object user_package;             ///< the user package as the execution namespace sees it
+    py::object stream_capture;           ///< the StreamCapture class (set when it is made)
+    py::object console_globals;          ///< the ConsoleGlobals class (set when it is made)
 
     /// Interned texts used as keys and attribute names on the per-message paths.
     struct Names {
         py::object type, request_id, websocket, socket_lock, acquire, release, send, unknown, na,
             handle_message;
     } names;
-    py::object is_enabled_for;   ///< the logger's bound isEnabledFor
-    py::object debug_level;      ///< logging.DEBUG as an int object
+    py::object is_enabled_for; ///< the logger's bound isEnabledFor
+    py::object debug_level;    ///< logging.DEBUG as an int object
 };
 
 /// True when the module logger would emit a debug record (the fast form of the hot paths).

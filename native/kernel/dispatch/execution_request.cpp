@@ -41,13 +41,13 @@ py::object make_worker(py::object kernel, py::object code, py::object request_id
     return py::cpp_function([direct, execute, code, request_id, output]() -> py::object {
         const Logger &logger = core::log();
         if (logger.debug_enabled())
-            logger.debug(zm::format(texts::EXECUTING_CODE, invocation::thread_name(),
-                                text_of(request_id)));
+            logger.debug(
+                zm::format(texts::EXECUTING_CODE, invocation::thread_name(), text_of(request_id)));
         py::object record;
         try {
             if (direct)
-                record = execute.cast<execution::CodeExecutor &>().execute(code, output.out,
-                                                                            output.err);
+                record =
+                    execute.cast<execution::CodeExecutor &>().execute(code, output.out, output.err);
             else
                 record = execute(code, "stdout_callback"_a = output.out,
                                  "stderr_callback"_a = output.err);
@@ -58,15 +58,15 @@ py::object make_worker(py::object kernel, py::object code, py::object request_id
                               "error"_a = error_record(e.value()), "result"_a = py::none());
         }
         if (logger.debug_enabled())
-            logger.debug(zm::format(texts::EXECUTION_DONE, invocation::thread_name(),
-                                text_of(request_id)));
+            logger.debug(
+                zm::format(texts::EXECUTION_DONE, invocation::thread_name(), text_of(request_id)));
         return record;
     });
 }
 
 /// The request from its worker to its report.
-Coro attempt(py::object self, py::object code, invocation::RunHead head,
-             py::object function_name, double start) {
+Coro attempt(py::object self, py::object code, invocation::RunHead head, py::object function_name,
+             double start) {
     const Logger &logger = core::log();
     py::object request_id = head.request_id;
     if (logger.debug_enabled())
@@ -76,7 +76,8 @@ Coro attempt(py::object self, py::object code, invocation::RunHead head,
         make_worker(self, code, request_id, invocation::run_output(self, loop, head));
     py::object record = co_await invocation::on_pool(self, loop, worker);
     if (logger.debug_enabled()) {
-        logger.debug(zm::format(texts::EXECUTION_COMPLETED, text_of(request_id), elapsed_ms(start)));
+        logger.debug(
+            zm::format(texts::EXECUTION_COMPLETED, text_of(request_id), elapsed_ms(start)));
         logger.debug(
             zm::format(texts::EXECUTION_FINISHED, text_of(record["success"]), text_of(request_id)));
     }
@@ -92,12 +93,12 @@ Coro attempt(py::object self, py::object code, invocation::RunHead head,
             messages.append(invocation::result_output(invocation::value_display(shown),
                                                       {request_id, workbook_id, head.source}));
         }
-        const bool raw = PyUnicode_Check(function_name.ptr()) &&
-                         PyUnicode_GET_LENGTH(function_name.ptr()) > 0;
+        const bool raw =
+            PyUnicode_Check(function_name.ptr()) && PyUnicode_GET_LENGTH(function_name.ptr()) > 0;
         messages.append(py::dict("type"_a = "execution_result", "success"_a = true,
                                  "result"_a = raw ? value : shown, "request_id"_a = request_id,
-                                 "function_name"_a = function_name,
-                                 "workbook_id"_a = workbook_id, "source"_a = head.source));
+                                 "function_name"_a = function_name, "workbook_id"_a = workbook_id,
+                                 "source"_a = head.source));
         co_await invocation::send_each(self, messages);
     } else {
         py::object error = record["error"];
@@ -125,7 +126,8 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
     const Logger &logger = core::log();
     const double start = core::runtime().time_time().cast<double>();
     if (logger.debug_enabled())
-        logger.debug(zm::format(texts::EXECUTION_STARTED, text_of(request_id), text_of(function_name)));
+        logger.debug(
+            zm::format(texts::EXECUTION_STARTED, text_of(request_id), text_of(function_name)));
     invocation::RunHead head{request_id, self.attr("workbook_id"), source};
     py::object exc = co_await failure_of(attempt(self, code, head, function_name, start),
                                          &invocation::is_not_cancellation);
@@ -142,7 +144,8 @@ Coro execute_code_async(py::object self, py::object code, py::object request_id,
     } else {
         // A failure of the request's own machinery: no function name, no workbook id.
         const std::string what = text_of(exception_text(exc));
-        logger.error(zm::format(texts::EXECUTION_FAILED, text_of(request_id), elapsed_ms(start), what));
+        logger.error(
+            zm::format(texts::EXECUTION_FAILED, text_of(request_id), elapsed_ms(start), what));
         logger.error(zm::format(texts::UNEXPECTED_ERROR, what));
         answer.append(py::dict("type"_a = "execution_error", "success"_a = false,
                                "error"_a = error_record(exc), "request_id"_a = request_id,

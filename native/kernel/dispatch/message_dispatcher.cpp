@@ -109,8 +109,8 @@ py::object execution_request(py::object kernel, py::object, py::object message) 
     py::object source = str_field(message, "source", py::str("ide"));
     const Logger &logger = core::log();
     if (logger.info_enabled())
-        logger.info(zm::format(texts::RECEIVED_EXECUTION_REQUEST, text_of(source),
-                               text_of(request_id)));
+        logger.info(
+            zm::format(texts::RECEIVED_EXECUTION_REQUEST, text_of(source), text_of(request_id)));
     if (logger.debug_enabled())
         logger.debug(zm::format(texts::CODE_LENGTH, PyUnicode_GET_LENGTH(code.ptr())));
     // The fields are checked above; the kernel's own handler needs no second round of checks.

@@ -2,7 +2,6 @@
 
 #include "common/text_format.hpp"
 #include "kernel/texts.hpp"
-#include "kernel/texts.hpp"
 
 namespace zm::kernel::dispatch {
 

@@ -163,9 +163,9 @@ py::dict analysable_sources() {
             static_cast<std::size_t>(PyUnicode_GET_LENGTH(source)) > MAX_ANALYSED_CHARS) {
             const Logger &logger = core::log();
             if (logger.debug_enabled())
-                logger.debug(zm::format(
-                    texts::MODULE_NOT_ANALYSED, text_of(name),
-                    too_large(texts::MODULE_TOO_LARGE, PyUnicode_GET_LENGTH(source))));
+                logger.debug(
+                    zm::format(texts::MODULE_NOT_ANALYSED, text_of(name),
+                               too_large(texts::MODULE_TOO_LARGE, PyUnicode_GET_LENGTH(source))));
             PyDict_DelItem(modules.ptr(), name.ptr());
         }
     }
@@ -277,8 +277,7 @@ py::dict analyse(const Prepared &p) {
 
 /// Runs on the editor thread: the reply to a prepared request, with its response log line.
 py::dict answer(const Prepared &p) {
-    py::dict reply =
-        build_reply(p.request, analyse(p), p.request_id, p.workbook_id, p.module_name);
+    py::dict reply = build_reply(p.request, analyse(p), p.request_id, p.workbook_id, p.module_name);
     const Logger &logger = core::log();
     if (!logger.debug_enabled())
         return reply;
@@ -310,9 +309,8 @@ Coro handle_editor_request(py::object self, py::object message, Request request)
     std::shared_ptr<Prepared> prepared = request == Request::Diagnostic
                                              ? prepare_diagnostic(self, message)
                                              : prepare_cursor(self, message, request);
-    submit_editor_job(self, py::cpp_function([prepared]() -> py::object {
-                          return answer(*prepared);
-                      }));
+    submit_editor_job(self,
+                      py::cpp_function([prepared]() -> py::object { return answer(*prepared); }));
     co_return py::none();
 }
 

@@ -2,8 +2,8 @@
 
 #include "common/args.hpp"
 #include "common/error_record.hpp"
-#include "kernel/execution/console_globals.hpp"
 #include "kernel/core/runtime.hpp"
+#include "kernel/execution/console_globals.hpp"
 #include "kernel/execution/output_routing.hpp"
 #include "kernel/execution/split_scanner.hpp"
 #include "kernel/execution/stream_capture.hpp"

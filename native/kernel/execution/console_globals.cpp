@@ -64,8 +64,8 @@ PyObject *missing(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     return nullptr;
 }
 
-PyMethodDef missing_def = {"__missing__", reinterpret_cast<PyCFunction>(
-                                              reinterpret_cast<void (*)()>(&missing)),
+PyMethodDef missing_def = {"__missing__",
+                           reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&missing)),
                            METH_FASTCALL, "The console's binding of a name missing here."};
 
 } // namespace

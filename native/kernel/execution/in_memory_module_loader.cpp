@@ -16,9 +16,7 @@ namespace {
 
 const Logger &log() { return module_logger(texts::KERNEL_MODULE_NAME); }
 
-py::dict linecache_cache() {
-    return core::runtime().linecache.attr("cache");
-}
+py::dict linecache_cache() { return core::runtime().linecache.attr("cache"); }
 
 /// The source split where the compiler counts lines (\n, \r\n, \r), each line ending in "\n",
 /// so that line numbers in tracebacks match the cache.

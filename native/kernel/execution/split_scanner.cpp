@@ -10,8 +10,8 @@ constexpr std::size_t npos = std::string_view::npos;
 constexpr int MAX_NESTING = 200;
 
 bool is_identifier_byte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c >= 0x80;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c >= 0x80;
 }
 
 bool is_line_end(char c) { return c == '\n' || c == '\r'; }
@@ -64,7 +64,14 @@ private:
             return {};
         for (char ch : word) {
             switch (ch) {
-            case 'r': case 'R': case 'b': case 'B': case 'u': case 'U': case 'f': case 'F':
+            case 'r':
+            case 'R':
+            case 'b':
+            case 'B':
+            case 'u':
+            case 'U':
+            case 'f':
+            case 'F':
                 break;
             default:
                 return {};
@@ -181,8 +188,6 @@ private:
 
 } // namespace
 
-std::size_t find_statement_split(std::string_view code) {
-    return Scanner(code).find();
-}
+std::size_t find_statement_split(std::string_view code) { return Scanner(code).find(); }
 
 } // namespace zm::kernel::execution

@@ -92,10 +92,9 @@ void trim_streamed(PyObject *capture, PyObject *buffer) {
     py::setattr(capture, names().buffer, fresh);
 }
 
-PyMethodDef write_def = {"write",
-                         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_method)),
-                         METH_FASTCALL,
-                         "Buffer `text` and pass it to the callback; returns its length."};
+PyMethodDef write_def = {
+    "write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_method)),
+    METH_FASTCALL, "Buffer `text` and pass it to the callback; returns its length."};
 
 } // namespace
 

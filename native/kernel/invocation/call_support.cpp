@@ -107,7 +107,8 @@ Coro handle_call(py::object self, py::object message, const CallKind *kind) {
     Call call = kind->read(message, problem);
     if (problem) {
         logger.warning(zm::format(kind->refused, kind->name(call), *problem));
-        py::dict record = error_record(py::str(texts::VALIDATION_ERROR), py::str(*problem), py::str(""));
+        py::dict record =
+            error_record(py::str(texts::VALIDATION_ERROR), py::str(*problem), py::str(""));
         co_await send_each(self, kind->refusal(call, record));
         co_return py::none();
     }
@@ -143,7 +144,8 @@ py::object captured(RunOutput output, CapturedBody body) {
 }
 
 py::object on_pool(py::handle self, py::handle loop, py::handle worker) {
-    return core::run_on_pool(loop, self.attr("_thread_pool"), py::reinterpret_borrow<py::object>(worker));
+    return core::run_on_pool(loop, self.attr("_thread_pool"),
+                             py::reinterpret_borrow<py::object>(worker));
 }
 
 py::object run_captured(py::handle self, py::handle loop, const RunHead &head, CapturedBody body) {
@@ -173,7 +175,7 @@ py::object find_function(py::handle module_name, py::handle function_name,
         PyErr_Clear();
         raise_error(PyExc_AttributeError,
                     zm::format(texts::FUNCTION_NOT_IN_MODULE, core::text_of(function_name),
-                           core::text_of(module_name)));
+                               core::text_of(module_name)));
     }
     return py::reinterpret_steal<py::object>(function);
 }

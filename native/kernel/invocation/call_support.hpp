@@ -86,8 +86,7 @@ struct CallKind {
     CapturedBody (*body)(const Call &call);
     /// The messages of a success (`display`: the value display's text, or None), of a failure
     /// of the user's code, and of a refusal or a failure of the machinery (an error record).
-    py::object (*success)(const Call &call, py::handle display, py::handle result,
-                          py::handle logs);
+    py::object (*success)(const Call &call, py::handle display, py::handle result, py::handle logs);
     py::object (*failure)(const Call &call, py::handle error, py::handle logs);
     py::object (*refusal)(const Call &call, py::handle record);
 };

@@ -27,8 +27,8 @@ Call read_call(py::handle message, std::optional<std::string> &problem) {
               {fields.text("request_id", py::none(), true),
                fields.text("workbook_id", py::none(), true), py::str("addin")}};
     problem = fields.problem;
-    core::log().info(zm::format(texts::CALLABLE_RECEIVED, callable_name(call),
-                            text_of(call.head.request_id)));
+    core::log().info(
+        zm::format(texts::CALLABLE_RECEIVED, callable_name(call), text_of(call.head.request_id)));
     if (is_empty(call.callable_id))
         problem = texts::MISSING_CALLABLE_ID;
     return call;
@@ -70,8 +70,7 @@ CapturedBody body(const Call &call) {
     };
 }
 
-py::dict reply(const Call &call, bool success, const char *key, py::handle value,
-               py::handle logs) {
+py::dict reply(const Call &call, bool success, const char *key, py::handle value, py::handle logs) {
     py::dict message("type"_a = "python_function_result", "success"_a = success);
     message[key] = value;
     if (logs)

@@ -27,10 +27,11 @@ Call read_call(py::handle message, std::optional<std::string> &problem) {
               py::none(),
               fields.list("args"),
               {fields.text("request_id", py::none(), true),
-               fields.text("workbook_id", py::none(), true), fields.text("source", py::str("addin"))}};
+               fields.text("workbook_id", py::none(), true),
+               fields.text("source", py::str("addin"))}};
     problem = fields.problem;
     core::log().info(zm::format(texts::CUSTOM_RECEIVED, qualified(call), text_of(call.head.source),
-                            text_of(call.head.request_id)));
+                                text_of(call.head.request_id)));
     if (is_empty(call.module_name))
         problem = texts::MISSING_MODULE_NAME;
     else if (is_empty(call.function_name))

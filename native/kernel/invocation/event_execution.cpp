@@ -119,9 +119,9 @@ py::object handle_event_execution(py::object self, py::object message) {
     if (!PyList_Check(event.args.ptr()))
         throw py::type_error(zm::format(texts::ARGS_NOT_LIST, Py_TYPE(event.args.ptr())->tp_name));
     logger.info(zm::format(texts::EVENT_RECEIVED, qualified(event),
-                       text_of(fields.raw("object_type", py::str(""))),
-                       text_of(fields.raw("object_name", py::str(""))),
-                       text_of(fields.raw("event_type", py::str("")))));
+                           text_of(fields.raw("object_type", py::str(""))),
+                           text_of(fields.raw("object_name", py::str(""))),
+                           text_of(fields.raw("event_type", py::str("")))));
     if (logger.debug_enabled())
         logger.debug(zm::format(texts::EVENT_DISPATCHING, qualified(event)));
     return run_event(self, event).object();

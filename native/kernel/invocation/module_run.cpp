@@ -3,10 +3,10 @@
 #include "common/args.hpp"
 #include "common/error_record.hpp"
 #include "kernel/channel/loop_submission.hpp"
+#include "kernel/core/constants.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
-#include "kernel/core/constants.hpp"
 #include "kernel/execution/in_memory_module_loader.hpp"
 #include "kernel/invocation/call_support.hpp"
 #include "kernel/invocation/custom_function_call.hpp"
@@ -137,7 +137,8 @@ py::dict exception_record(py::object self, py::object debugger, const Run &run, 
         } catch (py::error_already_set &s) {
             if (!s.matches(PyExc_Exception))
                 throw;
-            logger.error(zm::format(texts::DEBUG_EXCEPTION_SEND_FAILED, text_of(exception_text(s.value()))));
+            logger.error(
+                zm::format(texts::DEBUG_EXCEPTION_SEND_FAILED, text_of(exception_text(s.value()))));
         }
     } else {
         logger.warning(texts::NO_DEBUGGER_OR_LOOP);
@@ -173,8 +174,9 @@ Coro report(py::object self, Run run, py::object record) {
             const int completed = PyObject_RichCompareBool(count.ptr(), py::int_(0).ptr(), Py_GE);
             if (completed < 0)
                 throw py::error_already_set();
-            content = completed == 1 ? py::str(zm::format(texts::GENERATOR_COMPLETED, text_of(count)))
-                                     : py::str(texts::GENERATOR_STOPPED);
+            content = completed == 1
+                          ? py::str(zm::format(texts::GENERATOR_COMPLETED, text_of(count)))
+                          : py::str(texts::GENERATOR_STOPPED);
         } else if (PyDict_Contains(record.ptr(), py::str("result").ptr()) == 1) {
             content = value_display(py::repr(record["result"]));
         }
@@ -218,7 +220,8 @@ Coro stop_session(py::object debugger, py::object worker_future) {
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_Exception))
             throw;
-        core::log().error(zm::format(texts::ERROR_IN_DEBUG_EXECUTION, text_of(exception_text(e.value()))));
+        core::log().error(
+            zm::format(texts::ERROR_IN_DEBUG_EXECUTION, text_of(exception_text(e.value()))));
     }
     if (!worker_future.is_none()) {
         py::object asyncio = core::runtime().asyncio;
@@ -302,11 +305,10 @@ Coro handle_run_module(py::object self, py::object message) {
             {fields.raw("request_id", py::none()), fields.raw("workbook_id", py::str("")),
              fields.raw("source", py::str("ide"))}};
     py::object breakpoints = fields.raw("breakpoints", py::list());
-    core::log().info(zm::format(texts::RUN_MODULE_RECEIVED,
-                            text_of(run.module_name) + "." + text_of(run.function_name),
-                            text_of(run.head.workbook_id),
-                            text_of(fields.raw("debug", py::bool_(false))),
-                            text_of(run.head.source), text_of(run.head.request_id)));
+    core::log().info(zm::format(
+        texts::RUN_MODULE_RECEIVED, text_of(run.module_name) + "." + text_of(run.function_name),
+        text_of(run.head.workbook_id), text_of(fields.raw("debug", py::bool_(false))),
+        text_of(run.head.source), text_of(run.head.request_id)));
     const bool debugging = fields.flag("debug");
     if (debugging) {
         // The custom function call checks its own fields; a debug run checks them here.
@@ -331,8 +333,8 @@ Coro handle_run_module(py::object self, py::object message) {
     co_await handle_custom_function_call(
         self, py::dict("type"_a = "custom_function_call", "module_name"_a = run.module_name,
                        "function_name"_a = run.function_name, "args"_a = run.args,
-                       "request_id"_a = run.head.request_id,
-                       "workbook_id"_a = run.head.workbook_id, "source"_a = run.head.source));
+                       "request_id"_a = run.head.request_id, "workbook_id"_a = run.head.workbook_id,
+                       "source"_a = run.head.source));
     co_return py::none();
 }
 

@@ -18,11 +18,11 @@ namespace {
 using namespace py::literals;
 using core::text_of;
 
-constexpr double MODULE_SYNC_WAIT = 5.0;    ///< seconds to wait for a requested module
-constexpr double MODULE_SYNC_POLL = 0.1;    ///< seconds between two looks at the cache
-constexpr double SEND_WAIT = 1.0;           ///< seconds a worker waits for one value's send
-constexpr long PAUSE_EVERY = 10;            ///< values between two short pauses of the worker
-constexpr std::size_t SAMPLE_SIZE = 20;     ///< module names logged when a module is missing
+constexpr double MODULE_SYNC_WAIT = 5.0; ///< seconds to wait for a requested module
+constexpr double MODULE_SYNC_POLL = 0.1; ///< seconds between two looks at the cache
+constexpr double SEND_WAIT = 1.0;        ///< seconds a worker waits for one value's send
+constexpr long PAUSE_EVERY = 10;         ///< values between two short pauses of the worker
+constexpr std::size_t SAMPLE_SIZE = 20;  ///< module names logged when a module is missing
 
 /// A "streaming_function_result": `fields` between the request id and "workbook_id".
 py::dict stream_message(py::handle request_id, py::dict fields, py::handle workbook_id) {
@@ -66,7 +66,8 @@ py::dict module_missing(py::handle module_name) {
             sample.append(entry.first);
     }
     logger.error(zm::format(texts::STREAM_SAMPLE_MODULES, text_of(sample)));
-    logger.error(zm::format(texts::STREAM_CACHE_KEYS, text_of(py::list(source_cache().attr("keys")()))));
+    logger.error(
+        zm::format(texts::STREAM_CACHE_KEYS, text_of(py::list(source_cache().attr("keys")()))));
     return failure_record(py::str(zm::format(texts::STREAM_MODULE_MISSING, text_of(module_name))));
 }
 
@@ -81,7 +82,8 @@ py::dict function_missing(py::handle module, py::handle function_name) {
         if (!text_of(name).starts_with("_"))
             names.append(name);
     logger.error(zm::format(texts::STREAM_AVAILABLE_FUNCTIONS, text_of(names)));
-    return failure_record(py::str(zm::format(texts::STREAM_FUNCTION_MISSING, text_of(function_name))));
+    return failure_record(
+        py::str(zm::format(texts::STREAM_FUNCTION_MISSING, text_of(function_name))));
 }
 
 /// Iterates the generator, sending each value as it comes; honours cancellation between values.
@@ -106,12 +108,12 @@ py::dict stream_values(py::object self, py::object loop, py::object generator,
             throw py::error_already_set();
         if (marked == 1) {
             canceled.attr("discard")(request_id);
-            send_and_wait(send, loop,
-                          stream_message(request_id,
-                                         py::dict("result"_a = texts::STREAM_CANCELED,
-                                                  "done"_a = true),
-                                         kernel_workbook),
-                          SEND_WAIT);
+            send_and_wait(
+                send, loop,
+                stream_message(request_id,
+                               py::dict("result"_a = texts::STREAM_CANCELED, "done"_a = true),
+                               kernel_workbook),
+                SEND_WAIT);
             return py::dict("canceled"_a = true);
         }
         send_and_wait(send, loop,
@@ -138,7 +140,8 @@ CapturedBody body(py::object self, py::object loop, const Stream &stream) {
         const Logger &logger = core::log();
         py::object request_id = stream.head.request_id;
         if (logger.debug_enabled())
-            logger.debug(zm::format(texts::STREAM_WORKER_STARTED, thread_name(), text_of(request_id)));
+            logger.debug(
+                zm::format(texts::STREAM_WORKER_STARTED, thread_name(), text_of(request_id)));
         try {
             py::object module = import_into_sys_modules(stream.module_name);
             if (module.is_none())
@@ -149,7 +152,8 @@ CapturedBody body(py::object self, py::object loop, const Stream &stream) {
                 return function_missing(module, stream.function_name);
             py::object function = module.attr(stream.function_name);
             if (logger.debug_enabled())
-                logger.debug(zm::format(texts::STREAM_FOUND_FUNCTION, text_of(stream.function_name)));
+                logger.debug(
+                    zm::format(texts::STREAM_FOUND_FUNCTION, text_of(stream.function_name)));
             py::object returned = function(*deserialize_args(stream.args));
             if (!PyGen_Check(returned.ptr())) {
                 const std::string name = text_of(stream.function_name);
@@ -169,14 +173,13 @@ CapturedBody body(py::object self, py::object loop, const Stream &stream) {
     };
 }
 
-bool is_blank(py::handle name) {
-    return name.is_none() || PyUnicode_GET_LENGTH(name.ptr()) == 0;
-}
+bool is_blank(py::handle name) { return name.is_none() || PyUnicode_GET_LENGTH(name.ptr()) == 0; }
 
 /// Logs why the stream failed and closes it with `error`.
 Coro close_failed(py::object self, py::object request_id, std::string elapsed, py::object error,
                   py::object workbook_id) {
-    core::log().error(zm::format(texts::STREAM_FAILED, text_of(request_id), elapsed, text_of(error)));
+    core::log().error(
+        zm::format(texts::STREAM_FAILED, text_of(request_id), elapsed, text_of(error)));
     co_await core::send_message(self, error_message(request_id, error, workbook_id));
     co_return py::none();
 }
@@ -197,7 +200,7 @@ Coro attempt_stream(py::object self, Stream stream, double start, py::object ker
     } else {
         if (logger.debug_enabled())
             logger.debug(zm::format(texts::STREAM_COMPLETED, text_of(request_id), elapsed,
-                                text_of(core::dict_get(record, "result_count", py::int_(0)))));
+                                    text_of(core::dict_get(record, "result_count", py::int_(0)))));
         co_await core::send_message(
             self, stream_message(request_id, py::dict("done"_a = true), kernel_workbook));
     }
@@ -206,9 +209,8 @@ Coro attempt_stream(py::object self, Stream stream, double start, py::object ker
 
 } // namespace
 
-void check_streaming_args(py::handle request_id, py::handle module_name,
-                          py::handle function_name, py::handle args, py::handle workbook_id,
-                          py::handle source) {
+void check_streaming_args(py::handle request_id, py::handle module_name, py::handle function_name,
+                          py::handle args, py::handle workbook_id, py::handle source) {
     check_str(request_id, "request_id", true);
     check_str(module_name, "module_name", true);
     check_str(function_name, "function_name", true);
@@ -218,15 +220,15 @@ void check_streaming_args(py::handle request_id, py::handle module_name,
 }
 
 Coro execute_streaming_function(py::object self, py::object request_id, py::object module_name,
-                                py::object function_name, py::object args,
-                                py::object workbook_id, py::object source) {
+                                py::object function_name, py::object args, py::object workbook_id,
+                                py::object source) {
     const Logger &logger = core::log();
     const double start = core::runtime().time_time().cast<double>();
     if (logger.debug_enabled())
         logger.debug(zm::format(texts::STREAM_STARTED, text_of(request_id),
-                            text_of(module_name) + "." + text_of(function_name)));
+                                text_of(module_name) + "." + text_of(function_name)));
     logger.info(zm::format(texts::STREAM_RECEIVED, text_of(module_name), text_of(function_name),
-                       text_of(request_id)));
+                           text_of(request_id)));
     py::object kernel_workbook = self.attr("workbook_id");
 
     // Without a module or a function there is nothing to sync or run.
@@ -251,7 +253,7 @@ Coro execute_streaming_function(py::object self, py::object request_id, py::obje
         }
         if (!in_cache(module_name)) {
             logger.error(zm::format(texts::STREAM_FAILED, text_of(request_id),
-                                dispatch::elapsed_ms(start), texts::STREAM_SYNC_FAILED));
+                                    dispatch::elapsed_ms(start), texts::STREAM_SYNC_FAILED));
             logger.error(zm::format(texts::STREAM_NOT_FOUND_AFTER_SYNC_LOG, name));
             py::str error(zm::format(texts::STREAM_NOT_FOUND_AFTER_SYNC, name));
             co_await core::send_message(self, error_message(request_id, error, kernel_workbook));
@@ -269,7 +271,7 @@ Coro execute_streaming_function(py::object self, py::object request_id, py::obje
     if (!exc.is_none()) {
         py::str what = exception_text(exc);
         logger.error(zm::format(texts::STREAM_EXCEPTION, text_of(request_id),
-                            dispatch::elapsed_ms(start), text_of(what)));
+                                dispatch::elapsed_ms(start), text_of(what)));
         co_await core::send_message(self, error_message(request_id, what, kernel_workbook));
     }
     co_return py::none();

@@ -61,9 +61,8 @@ void save_object(py::handle kernel, py::handle key, py::handle value) {
     replaced = py::object();
     py::object name = type_name(value);
     notify(kernel, py::dict(py::arg("type") = "object_registry_update",
-                            py::arg("action") = "update",
-                            py::arg("key") = key, py::arg("object_type") = name,
-                            py::arg("repr") = safe_repr(value, name),
+                            py::arg("action") = "update", py::arg("key") = key,
+                            py::arg("object_type") = name, py::arg("repr") = safe_repr(value, name),
                             py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
@@ -84,10 +83,9 @@ void clear_object(py::handle kernel, py::handle key) {
         removed = keeper.attr("pop")(key, py::none());
     }
     removed = py::object();
-    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
-                            py::arg("action") = "delete",
-                            py::arg("key") = key,
-                            py::arg("workbook_id") = kernel.attr("workbook_id")));
+    notify(kernel,
+           py::dict(py::arg("type") = "object_registry_update", py::arg("action") = "delete",
+                    py::arg("key") = key, py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
         logger.debug(zm::format(texts::CLEARED_OBJECT, text_of(key)));
@@ -102,9 +100,9 @@ void clear_all_objects(py::handle kernel) {
         keeper.clear();
     }
     removed = py::object();
-    notify(kernel, py::dict(py::arg("type") = "object_registry_update",
-                            py::arg("action") = "clear_all",
-                            py::arg("workbook_id") = kernel.attr("workbook_id")));
+    notify(kernel,
+           py::dict(py::arg("type") = "object_registry_update", py::arg("action") = "clear_all",
+                    py::arg("workbook_id") = kernel.attr("workbook_id")));
     const Logger &logger = core::log();
     if (logger.debug_enabled())
         logger.debug(texts::CLEARED_ALL);

@@ -21,10 +21,9 @@ struct Names {
         *internal_officejs_names;
     // attributes
     PyObject *to_wire, *from_wire, *register_callable, *send_request_sync, *send_request_nowait,
-        *guid, *internal_id,
-        *internal_typeName, *msg_guid, *typ, *internal_cache, *items, *extend, *update, *get,
-        *message, *error, *ok, *result, *tolist, *to_frame, *columns, *values, *isoformat,
-        *astimezone, *tzinfo;
+        *guid, *internal_id, *internal_typeName, *msg_guid, *typ, *internal_cache, *items, *extend,
+        *update, *get, *message, *error, *ok, *result, *tolist, *to_frame, *columns, *values,
+        *isoformat, *astimezone, *tzinfo;
     // request maps
     PyObject *method, *name, *caller, *args, *arg_type, *GET, *GETITEM, *SET, *CALL, *DEL,
         *dunder_call, *dunder_del, *PLACED, *NAMED;
@@ -34,11 +33,11 @@ struct Names {
 
 struct ModuleState {
     Names s{};
-    PyObject *module = nullptr;      ///< the module object (strong, never released)
-    PyObject *globals = nullptr;     ///< its __dict__ (borrowed from `module`)
-    PyObject *to_wire_fn = nullptr;  ///< our own Serializer.to_wire
+    PyObject *module = nullptr;     ///< the module object (strong, never released)
+    PyObject *globals = nullptr;    ///< its __dict__ (borrowed from `module`)
+    PyObject *to_wire_fn = nullptr; ///< our own Serializer.to_wire
     PyObject *from_wire_fn = nullptr;
-    PyObject *object_cls = nullptr;  ///< our own OfficeJsObject
+    PyObject *object_cls = nullptr; ///< our own OfficeJsObject
     PyObject *array_cls = nullptr;
     PyObject *dict_cls = nullptr;
     PyObject *empty_tuple = nullptr;

@@ -103,9 +103,7 @@ void init(py::handle self) {
     self.attr("_next_callable_id") = py::int_(1);
 }
 
-void set_send_handler(py::handle self, py::handle handler) {
-    self.attr("_send_handler") = handler;
-}
+void set_send_handler(py::handle self, py::handle handler) { self.attr("_send_handler") = handler; }
 
 py::object send_request_sync(py::handle self, py::handle req, py::handle timeout) {
     zm::check_dict(req, "req");

@@ -17,9 +17,9 @@ using core::module_global;
 using core::Names;
 using core::raise;
 using core::state;
-using zm::truthy;
 using wire::call_from_wire;
 using wire::call_to_wire;
+using zm::truthy;
 
 [[noreturn]] void raise_object(PyObject *type, py::handle message) {
     PyErr_SetObject(type, message.ptr());

@@ -82,7 +82,7 @@ py::object numpy_datetime_text(const NumpyTypes &np, py::handle value) {
     const std::string u = py::str(unit);
     // numpy answers with its own str subclass; the wire carries plain text.
     py::object text = (u == "Y" || u == "M" || u == "W") ? as_string(value, py::arg("unit") = "D")
-                                                          : as_string(value);
+                                                         : as_string(value);
     PyObject *plain = PyObject_Str(text.ptr());
     if (plain == nullptr)
         throw py::error_already_set();

@@ -11,8 +11,8 @@ namespace zm::office_proxy::wire {
 
 struct NumpyTypes {
     PyObject *module = nullptr;
-    PyObject *bool_ = nullptr, *datetime64 = nullptr, *timedelta64 = nullptr,
-             *floating = nullptr, *ndarray = nullptr;
+    PyObject *bool_ = nullptr, *datetime64 = nullptr, *timedelta64 = nullptr, *floating = nullptr,
+             *ndarray = nullptr;
     PyObject *datetime_as_string = nullptr, *datetime_data = nullptr, *isnat = nullptr;
 };
 

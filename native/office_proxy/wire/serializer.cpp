@@ -102,7 +102,7 @@ std::pair<py::object, py::object> unpack_pair(py::handle item) {
     py::object tuple = check(PySequence_Tuple(item.ptr()));
     if (PyTuple_GET_SIZE(tuple.ptr()) != 2) {
         zm::raise_exact(PyExc_ValueError,
-                         zm::format(texts::NOT_A_PAIR, PyTuple_GET_SIZE(tuple.ptr())));
+                        zm::format(texts::NOT_A_PAIR, PyTuple_GET_SIZE(tuple.ptr())));
     }
     return {borrow(PyTuple_GET_ITEM(tuple.ptr(), 0)), borrow(PyTuple_GET_ITEM(tuple.ptr(), 1))};
 }
@@ -176,8 +176,8 @@ private:
     py::object element(py::handle value) {
         if (fast_)
             return encode(value);
-        return check(PyObject_CallOneArg(serializer_function(state().s.to_wire).ptr(),
-                                         value.ptr()));
+        return check(
+            PyObject_CallOneArg(serializer_function(state().s.to_wire).ptr(), value.ptr()));
     }
 
     /// Every rule in order, for values that are not one of the exact builtin types.
@@ -315,8 +315,8 @@ private:
                                   : borrow(value.ptr());
         py::object columns = check(PyObject_GetAttr(frame.ptr(), s.columns));
         py::object rows = check(PyList_New(0));
-        if (PyList_Append(rows.ptr(), check(PyObject_CallMethodNoArgs(columns.ptr(), s.tolist))
-                                          .ptr()) < 0)
+        if (PyList_Append(rows.ptr(),
+                          check(PyObject_CallMethodNoArgs(columns.ptr(), s.tolist)).ptr()) < 0)
             throw py::error_already_set();
         py::object values = check(PyObject_GetAttr(frame.ptr(), s.values));
         const NumpyTypes *np = numpy_types();
@@ -474,15 +474,15 @@ private:
     py::object element(py::handle wire) {
         if (fast_)
             return decode(wire);
-        return check(PyObject_CallOneArg(serializer_function(state().s.from_wire).ptr(),
-                                         wire.ptr()));
+        return check(
+            PyObject_CallOneArg(serializer_function(state().s.from_wire).ptr(), wire.ptr()));
     }
 
     static py::object date(const py::object &value) {
         ensure_datetime_api();
-        PyObject *parsed = PyObject_CallMethod(
-            reinterpret_cast<PyObject *>(PyDateTimeAPI->DateTimeType), "fromisoformat", "O",
-            value.ptr());
+        PyObject *parsed =
+            PyObject_CallMethod(reinterpret_cast<PyObject *>(PyDateTimeAPI->DateTimeType),
+                                "fromisoformat", "O", value.ptr());
         if (parsed != nullptr)
             return py::reinterpret_steal<py::object>(parsed);
         if (!PyErr_ExceptionMatches(PyExc_Exception))

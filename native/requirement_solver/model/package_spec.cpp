@@ -82,8 +82,8 @@ Py_hash_t PackageSpec::hash() const {
     PyObject *extras_tuple = PyList_AsTuple(sorted_copy(extras).ptr());
     if (extras_tuple == nullptr)
         throw py::error_already_set();
-    py::tuple key = py::make_tuple(lower(name), version,
-                                   py::reinterpret_steal<py::object>(extras_tuple));
+    py::tuple key =
+        py::make_tuple(lower(name), version, py::reinterpret_steal<py::object>(extras_tuple));
     const Py_hash_t h = PyObject_Hash(key.ptr());
     if (h == -1 && PyErr_Occurred())
         throw py::error_already_set();
@@ -99,7 +99,7 @@ py::dict PackageSpec::to_dict() const {
 py::str PackageSpec::repr() const {
     const std::string name_text = repr_text(name), version_text = repr_text(version);
     return zm::exact_str(zm::format(texts::PACKAGE_SPEC_REPR, name_text, version_text,
-                              repr_text(extras), from_dist ? "True" : "False"));
+                                    repr_text(extras), from_dist ? "True" : "False"));
 }
 
 py::str PackageSpec::extras_key() const {

@@ -12,7 +12,8 @@ struct PackageSpec {
     py::object extras;  ///< list of str
     bool from_dist = false;
 
-    /// Checks the field types (raising TypeError) and builds the PackageSpec; `extras` None means none.
+    /// Checks the field types (raising TypeError) and builds the PackageSpec; `extras` None means
+    /// none.
     static PackageSpec make(py::object name, py::object version, py::object extras,
                             py::object from_dist);
 

@@ -20,8 +20,8 @@ py::object list_or_new(py::object value, const char *name) {
 }
 
 /// `tmpl` filled with the reprs of `a`, `b`, `c` and `d`, in that order.
-py::str repr_of(zm::Template<std::string, std::string, std::string, std::string> tmpl,
-                py::handle a, py::handle b, py::handle c, py::handle d) {
+py::str repr_of(zm::Template<std::string, std::string, std::string, std::string> tmpl, py::handle a,
+                py::handle b, py::handle c, py::handle d) {
     const std::string ra = repr_text(a), rb = repr_text(b), rc = repr_text(c);
     return zm::exact_str(zm::format(tmpl, ra, rb, rc, repr_text(d)));
 }

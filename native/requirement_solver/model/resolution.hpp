@@ -6,8 +6,8 @@
 namespace zm::requirement_solver::model {
 
 struct ResolvedPackage {
-    py::object spec;   ///< PackageSpec
-    py::object path;   ///< str or None: local path of a cached copy
+    py::object spec; ///< PackageSpec
+    py::object path; ///< str or None: local path of a cached copy
     bool is_direct = false;
     py::object source; ///< set of str: names of the packages that required this one
 

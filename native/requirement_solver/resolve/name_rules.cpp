@@ -9,8 +9,8 @@ bool is_quote(char32_t c) noexcept { return c == U'\'' || c == U'"'; }
 bool is_ascii_digit(char32_t c) noexcept { return c >= U'0' && c <= U'9'; }
 
 bool is_pin_char(char32_t c) noexcept {
-    return is_ascii_digit(c) || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') ||
-           c == U'.' || c == U'_' || c == U'-';
+    return is_ascii_digit(c) || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || c == U'.' ||
+           c == U'_' || c == U'-';
 }
 
 std::size_t skip_space(std::u32string_view text, std::size_t i) noexcept {
@@ -60,9 +60,7 @@ bool is_py_space(char32_t c) noexcept {
     }
 }
 
-bool is_blank(std::u32string_view text) noexcept {
-    return skip_space(text, 0) == text.size();
-}
+bool is_blank(std::u32string_view text) noexcept { return skip_space(text, 0) == text.size(); }
 
 std::string collapse_separators(std::string_view lowered) {
     std::string out;

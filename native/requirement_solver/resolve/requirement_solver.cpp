@@ -129,9 +129,9 @@ py::tuple pair(py::object version, bool from_dist) {
 
 // Methods: the function each name is bound to on the class, and the interned names.
 
-constexpr std::array<const char *, 4> METHOD_NAMES = {
-    "get_package_dependencies", "_resolve_best_version", "_get_latest_version",
-    "_get_all_versions"};
+constexpr std::array<const char *, 4> METHOD_NAMES = {"get_package_dependencies",
+                                                      "_resolve_best_version",
+                                                      "_get_latest_version", "_get_all_versions"};
 std::array<PyObject *, 4> own_functions{};
 
 /// The bound override of `method`, or an empty object when the class's own coroutine applies.
@@ -182,8 +182,7 @@ py::object text_field(py::handle dep, Py_ssize_t i, py::handle key, bool optiona
     if (!value) {
         if (optional)
             return py::str("");
-        zm::raise_exact(PyExc_ValueError,
-                        zm::format(texts::DEP_MISSING_KEY, i, zm::str_utf8(key)));
+        zm::raise_exact(PyExc_ValueError, zm::format(texts::DEP_MISSING_KEY, i, zm::str_utf8(key)));
     }
     if (!PyUnicode_Check(value.ptr()))
         zm::raise_exact(PyExc_TypeError, zm::format(texts::DEP_WRONG_TYPE, i, zm::str_utf8(key),
@@ -198,7 +197,7 @@ py::list extras_field(py::handle dep, Py_ssize_t i) {
         return py::list();
     if (!PyList_Check(value.ptr()))
         zm::raise_exact(PyExc_TypeError,
-                   zm::format(texts::DEP_WRONG_TYPE, i, "extras", type_name(value), "list"));
+                        zm::format(texts::DEP_WRONG_TYPE, i, "extras", type_name(value), "list"));
     py::list copy = py::reinterpret_steal<py::list>(PySequence_List(value.ptr()));
     if (!copy)
         throw py::error_already_set();
@@ -249,9 +248,7 @@ void remember_own_method(Method method, py::handle function) {
     slot = Py_NewRef(function.ptr());
 }
 
-py::str normalize_name(py::handle name) {
-    return zm::exact_str(normalized_key(name));
-}
+py::str normalize_name(py::handle name) { return zm::exact_str(normalized_key(name)); }
 
 zm::Coro get_all_versions(py::object self, py::object package_name) {
     py::object client = solver(self).client;
@@ -382,8 +379,8 @@ zm::Coro get_package_dependencies(py::object self, py::object package_name, py::
         }
         py::object resolved_version = answer[0];
         if (zm::truthy(resolved_version)) {
-            found.append(new_package_spec(
-                PackageSpec::make(name, resolved_version, dep_extras, answer[1])));
+            found.append(
+                new_package_spec(PackageSpec::make(name, resolved_version, dep_extras, answer[1])));
         } else {
             logf(Level::DEBUG, texts::NO_VERSION_FOR, name, version_spec);
         }
@@ -433,7 +430,8 @@ zm::Coro resolve(py::object self, py::list specs) {
                 }
             }
             py::object existing_version = existing.spec.attr(names().version);
-            const int differs = PyObject_RichCompareBool(existing_version.ptr(), version.ptr(), Py_NE);
+            const int differs =
+                PyObject_RichCompareBool(existing_version.ptr(), version.ptr(), Py_NE);
             if (differs < 0)
                 throw py::error_already_set();
             if (differs) {

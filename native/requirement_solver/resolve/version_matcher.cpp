@@ -8,7 +8,6 @@ namespace zm::requirement_solver::resolve {
 
 namespace {
 
-
 PyObject *g_globals = nullptr; // strong reference kept for the life of the process
 
 /// Only exact str keys are remembered: a str subclass may define its own equality.
