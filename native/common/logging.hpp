@@ -2,6 +2,12 @@
 /// Logging facade over the logger of `zentrel_master.logging_config.get_logger(name)`.
 ///
 /// Debug logging sits on hot paths: check `debug_enabled()` before building a debug text.
+///
+/// A text record whose only destination is the process's background log writer (the handler
+/// `zentrel_master.logging_config` installs) is handed to that writer's queue as a bare tuple:
+/// the writer thread builds the LogRecord. Anything else in the way (another handler, a filter,
+/// a disabled logger) takes the standard library's full path, so every handler sees what it
+/// always saw.
 
 #include "common/python.hpp"
 
@@ -33,6 +39,9 @@ public:
     const py::object &logger() const { return logger_; }
 
 private:
+    /// Queues `text` for the background writer when it is the record's only destination.
+    bool hand_to_writer(Level level, py::handle text) const;
+
     py::object logger_;
     py::object is_enabled_for_; ///< the logger's bound isEnabledFor (its answer is cached)
     py::object levels_[4];      ///< DEBUG .. ERROR as int objects

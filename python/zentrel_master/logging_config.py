@@ -44,9 +44,18 @@ class _BatchListener(logging.handlers.QueueListener):
             stop = self._sentinel in batch
             if stop:
                 batch = [record for record in batch if record is not self._sentinel]
-            self._write(batch)
+            self._write(self._records(batch))
             if stop:
                 return
+
+    def _records(self, batch: list) -> list[logging.LogRecord]:
+        """`batch` with the texts the native modules queued turned into records."""
+        records = []
+        for index, item in enumerate(batch):
+            records.append(_record_of(item) if type(item) is tuple else item)
+            if index % self.SLICE == self.SLICE - 1:
+                time.sleep(0)
+        return records
 
     def _write(self, batch: list[logging.LogRecord]) -> None:
         """Hand `batch` to every handler; lines for a stream handler are written at once."""
@@ -78,6 +87,23 @@ class _BatchListener(logging.handlers.QueueListener):
     def _handle_one(self, handler: logging.Handler, record: logging.LogRecord) -> None:
         if self._wanted(handler, record):
             handler.handle(record)
+
+
+def _record_of(item: tuple[str, int, str, float, int, str]) -> logging.LogRecord:
+    """The LogRecord of a text the native modules queued directly: (logger name, level, text,
+    creation time, thread id, thread name). Built here, on the writer thread, as the logging
+    call would have built it at that time on that thread; the native caller has no Python
+    source position."""
+    name, level, text, created, thread_id, thread_name = item
+    record = logging.LogRecord(name, level, "(unknown file)", 0, text, None, None,
+                               "(unknown function)")
+    record.created = created
+    record.msecs = int((created - int(created)) * 1000) + 0.0
+    record.relativeCreated = (created - logging._startTime) * 1000
+    record.thread = thread_id
+    record.threadName = thread_name
+    record.taskName = None
+    return record
 
 
 class _BackgroundHandler(logging.handlers.QueueHandler):

@@ -7,11 +7,13 @@ import io
 import logging
 import threading
 import time
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
+from typing import Any
 
 import pytest
 
 from support.timing import units
+from zentrel_master import _common_testing
 from zentrel_master.logging_config import _BackgroundHandler
 
 
@@ -101,3 +103,99 @@ class TestBackgroundWriter:
         while not stream.getvalue() and time.monotonic() < deadline:
             time.sleep(0.01)
         assert stream.getvalue() == "INFO soon\n"
+
+
+class Collect(logging.Handler):
+    """A writer target that keeps the records it gets and their formatted lines."""
+
+    def __init__(self, fmt: str) -> None:
+        super().__init__()
+        self.setFormatter(logging.Formatter(fmt))
+        self.records: list[logging.LogRecord] = []
+        self.lines: list[str] = []
+
+    def emit(self, record: logging.LogRecord) -> None:
+        self.records.append(record)
+        self.lines.append(self.format(record))
+
+
+class TestNativeTexts:
+    """Texts the native modules log reach the background writer as bare tuples when it is their
+    only destination; anything else in the way gets the standard library's full record."""
+
+    @pytest.fixture
+    def native(self, request) -> Iterator[Callable[[], tuple[logging.Logger, Collect, Any]]]:
+        """Makes the logger in the test's body: pytest's log capture joins the loggers that do
+        not propagate when the test starts, and would then be a second destination."""
+        made: list[tuple[logging.Logger, _BackgroundHandler]] = []
+
+        def make() -> tuple[logging.Logger, Collect, _BackgroundHandler]:
+            target = Collect("%(levelname)s %(funcName)s %(threadName)s: %(message)s")
+            handler = _BackgroundHandler(target)
+            logger = logging.getLogger(f"native-texts-{request.node.name}")
+            logger.propagate = False
+            logger.setLevel(logging.DEBUG)
+            logger.addHandler(handler)
+            made.append((logger, handler))
+            return logger, target, handler
+
+        yield make
+        for logger, handler in made:
+            logger.removeHandler(handler)
+            handler.close()
+
+    @staticmethod
+    def log(logger: logging.Logger, level: int, text: str) -> None:
+        _common_testing.log(logger.name, level, text)
+
+    def test_writer_builds_the_record_with_time_and_thread(self, native) -> None:
+        logger, target, handler = native()
+        before = time.time()
+        self.log(logger, logging.INFO, "from the loop 100% ready")
+        worker = threading.Thread(
+            target=self.log, args=(logger, logging.WARNING, "from a worker"), name="Worker-7"
+        )
+        worker.start()
+        worker.join()
+        handler.close()
+        assert target.lines == [
+            "INFO (unknown function) MainThread: from the loop 100% ready",
+            "WARNING (unknown function) Worker-7: from a worker",
+        ]
+        first, second = target.records
+        assert before <= first.created <= second.created <= time.time()
+        assert first.name == logger.name and first.args is None
+        assert first.thread == threading.get_ident() and second.thread == worker.ident
+
+    def test_filters_other_handlers_and_levels_are_honoured(self, native) -> None:
+        logger, target, handler = native()
+        handler.setLevel(logging.WARNING)
+        self.log(logger, logging.INFO, "below the handler's level")
+        handler.setLevel(logging.NOTSET)
+
+        class DropMarked(logging.Filter):
+            def filter(self, record: logging.LogRecord) -> bool:
+                return "drop" not in record.getMessage()
+
+        marked = DropMarked()
+        logger.addFilter(marked)
+        self.log(logger, logging.INFO, "drop me")
+        self.log(logger, logging.INFO, "through the filter")
+        logger.removeFilter(marked)
+
+        seen = Collect("%(message)s")
+        logger.addHandler(seen)
+        self.log(logger, logging.INFO, "to both")
+        logger.removeHandler(seen)
+
+        logger.disabled = True
+        self.log(logger, logging.ERROR, "disabled logger")
+        logger.disabled = False
+        handler.close()
+        assert [line.split(": ", 1)[1] for line in target.lines] == [
+            "through the filter",
+            "to both",
+        ]
+        # The full path names the caller's frame; the direct one has none.
+        assert not any("(unknown function)" in line for line in target.lines)
+        assert seen.lines == ["to both"]
