@@ -1,9 +1,10 @@
 // Registration of the synchronous request channel and the stream sender: the connect hooks and
-// the release waiter type.
+// the release and response waiter types.
 #include "kernel/bindings.hpp"
 #include "kernel/channel/loop_submission.hpp"
 #include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/request_channel.hpp"
+#include "kernel/channel/response_waiter.hpp"
 #include "kernel/channel/stream_sender.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/texts.hpp"
@@ -14,6 +15,10 @@ void bind_channel(py::module_ &m) {
     core::hooks().install_streams = &channel::install_streams;
     py::class_<channel::ReleaseWaiter>(m, "_ReleaseWaiter")
         .def("set", &channel::ReleaseWaiter::set, texts::doc::RELEASE_WAITER_SET);
+    py::class_<channel::ResponseWaiter, std::shared_ptr<channel::ResponseWaiter>>(m,
+                                                                                  "_ResponseWaiter")
+        .def("set", &channel::ResponseWaiter::set, texts::doc::RESPONSE_WAITER_SET)
+        .def("is_set", &channel::ResponseWaiter::is_set, texts::doc::RESPONSE_WAITER_IS_SET);
     core::hooks().install_request_channel = [](py::object kernel) {
         channel::install_request_channel(kernel);
         channel::install_release_channel(kernel);

@@ -126,6 +126,7 @@ inline constexpr const char *DATA_MISSING = "sys_response data missing for reque
 inline constexpr const char *DATA_MISSING_LOG =
     "[Kernel] sys_response data missing for request_id: {}";
 inline constexpr const char *TIMEOUT_AFTER = "sys_request timeout after {}s: {}";
+inline constexpr const char *TIMEOUT_TOO_LARGE = "timeout value is too large";
 inline constexpr const char *UNDECODABLE_RESPONSE = "sys_response could not be decoded: {}";
 inline constexpr const char *WAITER_FAILED =
     "[Kernel] [Listener Thread] Woke worker with an error for request_id: {}: {}";
@@ -477,6 +478,8 @@ inline constexpr const char *NEW_SEND_REQUEST_NOWAIT =
     "callable from any thread.";
 inline constexpr const char *RELEASE_WAITER_SET =
     "Take a release's answer off the waiter tables (nobody waits for it).";
+inline constexpr const char *RESPONSE_WAITER_SET = "Wake the worker waiting for this sys_response.";
+inline constexpr const char *RESPONSE_WAITER_IS_SET = "True once the waiting worker was woken.";
 inline constexpr const char *SEND_STREAM_MESSAGE =
     "Send text written to the process's standard output or error to the Business Layer; never "
     "raises.";

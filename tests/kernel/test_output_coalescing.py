@@ -86,6 +86,45 @@ class TestOrderAndCompleteness:
         assert not console._stash.get("a") and not console._stash.get("b")
 
 
+class TestRunEnd:
+    """Output written as a run starts may wait for the run's end: it must then leave with it,
+    whole and ahead of the run's last message, whichever way the run ends."""
+
+    @pytest.mark.parametrize(("code", "expected", "final"), [
+        ("print('x')", [("stdout", "x\n")], "execution_result"),
+        ("print('x') or 2", [("stdout", "x\n"), ("result_output", "Out: 2\n")], "execution_result"),
+        ("import sys\nprint('o')\nprint('e', file=sys.stderr)\nprint('o2')",
+         [("stdout", "o\n"), ("stderr", "e\n"), ("stdout", "o2\n")], "execution_result"),
+        ("print('x')\nraise ValueError('no')", [("stdout", "x\n")], "execution_error"),
+        ("print('x')\nraise SystemExit(3)", [("stdout", "x\n")], "execution_error"),
+    ], ids=["print", "print-then-value", "both-streams", "error", "exit-request"])
+    def test_short_run_sends_its_output_before_its_last_message(
+        self, console: Console, code: str, expected: list[tuple[str, str]], final: str
+    ) -> None:
+        for attempt in range(30):
+            messages = console.run(code, request_id=f"short-{attempt}")
+            assert messages[-1]["type"] == final
+            shown = [(m["type"], m["content"]) for m in messages if m["type"] == "result_output"]
+            assert streams(messages) + shown == expected
+        # Nothing of these runs arrived after their last message.
+        console.run("None", request_id="after")
+        assert not any(key and str(key).startswith("short-") for key in console._stash)
+
+    def test_output_of_a_long_run_leaves_each_time_it_is_written(self, console: Console) -> None:
+        console.run("import threading, time\ngate = threading.Event()\nstep = threading.Event()")
+        console.session.send({
+            "type": "execution_request", "request_id": "long",
+            "code": "print('first')\nstep.wait(60)\nprint('second')\ngate.wait(60)",
+        })
+        for expected, then in (("first\n", "step.set()"), ("second\n", "gate.set()")):
+            # Received on its own while the run waits (it may come in while `then` is answered).
+            stashed = console._stash.get("long")
+            message = stashed.pop(0) if stashed else console.session.receive(units())
+            assert (message["type"], message["content"]) == ("stdout", expected), message
+            console.run(then)
+        assert console.collect("long")[-1]["type"] == "execution_result"
+
+
 class TestLatency:
     def test_lone_print_leaves_while_the_run_goes_on(self, console: Console) -> None:
         console.run("import threading\ngate = threading.Event()")

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import asyncio
 import contextlib
+import json
 import re
 import sys
 from collections.abc import Iterator
@@ -195,6 +196,48 @@ class TestWaiting:
         for i in range(TOGETHER):
             final = console.collect(f"w{i}")[-1]
             assert final["result"]["result"] == w("String", f"answer to together-{i}")
+
+    def test_threads_asking_at_once_each_get_their_own_answers(self, asking: Console) -> None:
+        statements(asking, (
+            "import threading\n"
+            "wrong = []\n"
+            "def asker(t):\n"
+            "    for i in range(40):\n"
+            "        name = f'{t}-{i}'\n"
+            "        got = ask({'name': name})\n"
+            "        if got.get('result') != {'type': 'String', 'value': 'answer to ' + name,\n"
+            "                                 'isSpec': False}:\n"
+            "            wrong.append((name, got))\n"
+            "threads = [threading.Thread(target=asker, args=(t,)) for t in range(4)]\n"
+            "for t in threads: t.start()\n"
+            "for t in threads: t.join()"
+        ))
+        assert asking.value("[len(wrong), wrong[:3]]") == [0, []]
+        assert asking.value("zentrel._kernel_instance._response_futures") == {}
+
+    @pytest.mark.parametrize(("timeout", "expected"), [
+        ("1e300", ["OverflowError", "timeout value is too large"]),
+        ("float('inf')", ["OverflowError", "timeout value is too large"]),
+        ("-1", ["TimeoutError", "sys_request timeout after -1.0s: {}"]),
+        ("float('nan')", ["TimeoutError", "sys_request timeout after nans: {}"]),
+    ], ids=["huge", "infinite", "negative", "nan"])
+    def test_unusable_timeouts_leave_no_waiter(self, layer: ThreadedBusinessLayer, asking: Console,
+                                               addin: Addin, timeout: str,
+                                               expected: list[str]) -> None:
+        kind, text = asking.value(f"ask({{'name': 'late'}}, timeout={timeout})")
+        request_id = addin.requests[0]["requestId"] if addin.requests else ""
+        assert [kind, text] == [expected[0], expected[1].format(request_id)]
+        addin.release_late(layer)
+        assert asking.value("zentrel._kernel_instance._response_futures") == {}
+
+    def test_output_written_before_a_request_reaches_the_wire_first(
+        self, asking: Console
+    ) -> None:
+        asking.session.frames.clear()
+        final = asking.run("print('before') or ask({'name': 'after'})", function_name="f")[-1]
+        assert final["result"]["result"] == w("String", "answer to after")
+        kinds = [json.loads(frame)["type"] for frame in asking.session.frames]
+        assert kinds.index("stdout") < kinds.index("sys_request")
 
     def test_refused_on_the_event_loop_thread(self, console: Console, addin: Addin) -> None:
         statements(console, (

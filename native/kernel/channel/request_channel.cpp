@@ -6,6 +6,7 @@
 #include "kernel/channel/loop_submission.hpp"
 #include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/response_scan.hpp"
+#include "kernel/channel/response_waiter.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
@@ -46,6 +47,16 @@ void check_timeout(py::handle timeout) {
         raise_argument_type("timeout", "float", timeout);
 }
 
+/// `timeout` in seconds, refused as a lock's wait would refuse it (above threading.TIMEOUT_MAX).
+double wait_seconds(py::handle timeout) {
+    const double seconds = PyFloat_AsDouble(timeout.ptr());
+    if (seconds == -1.0 && PyErr_Occurred())
+        throw py::error_already_set();
+    if (seconds > core::runtime().timeout_max)
+        raise_text(PyExc_OverflowError, texts::TIMEOUT_TOO_LARGE);
+    return seconds;
+}
+
 } // namespace
 
 py::object send_sys_request(py::handle kernel, py::dict payload, py::handle timeout) {
@@ -60,7 +71,8 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
         logger.debug(zm::format(texts::SENDING_SYS_REQUEST, worker, id_text));
 
     // The waiter exists before the request leaves, so an immediate answer is never missed.
-    py::object event = core::runtime().threading_event();
+    auto waiter = std::make_shared<ResponseWaiter>();
+    py::object event = py::cast(waiter);
     {
         LockHold hold(kernel.attr("_response_lock"));
         py::dict futures = kernel.attr("_response_futures");
@@ -89,7 +101,9 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
 
     bool signalled = false;
     try {
-        signalled = PyObject_IsTrue(event.attr("wait")(timeout).ptr()) == 1;
+        const double seconds = wait_seconds(timeout);
+        py::gil_scoped_release released;
+        signalled = waiter->wait_for(seconds);
     } catch (py::error_already_set &) {
         // An unusable timeout (an overflow) or an interrupt: leave no waiter behind.
         take_entries(kernel, request_id);
@@ -130,6 +144,14 @@ py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle t
     return send_sys_request(kernel, payload, timeout);
 }
 
+void wake(py::handle waiter) {
+    static const py::handle own = py::type::of<ResponseWaiter>();
+    if (Py_TYPE(waiter.ptr()) == reinterpret_cast<PyTypeObject *>(own.ptr()))
+        waiter.cast<ResponseWaiter &>().set();
+    else
+        waiter.attr("set")();
+}
+
 bool fail_waiter(py::handle kernel, py::handle request_id, const std::string &problem) {
     py::object error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
         py::str(zm::format(texts::UNDECODABLE_RESPONSE, problem)));
@@ -143,7 +165,7 @@ bool fail_waiter(py::handle kernel, py::handle request_id, const std::string &pr
         if (event != nullptr) {
             py::dict data = kernel.attr("_response_data");
             data[request_id] = error;
-            py::handle(event).attr("set")();
+            wake(event);
             woken = true;
         }
     }

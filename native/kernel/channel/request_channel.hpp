@@ -17,6 +17,10 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
 /// Stamps a copy of `req` with a new `requestId` and `kind` "request" and sends it.
 py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle timeout);
 
+/// Sets `waiter`, an entry of the kernel's waiter table: the kernel's own waiter directly, any
+/// other object (a `threading.Event`, a release's stand-in) through its `set()`.
+void wake(py::handle waiter);
+
 /// Wakes the worker waiting for `request_id` (if any) with a RuntimeError "sys_response could
 /// not be decoded: " + `problem` instead of a response; returns whether one was waiting.
 bool fail_waiter(py::handle kernel, py::handle request_id, const std::string &problem);

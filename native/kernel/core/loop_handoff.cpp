@@ -33,8 +33,14 @@ const Handoff &handoff() {
                 task.attr("exception")();
         });
         made->start = py::cpp_function([](py::object coroutine) {
+            // The first step runs in this turn of the loop: a send that does not have to wait
+            // for the socket lock is written before this returns, without a second turn.
             const Handoff &self = handoff();
-            py::object task = runtime().create_task(coroutine);
+            py::object task = start_eager_task(coroutine, runtime().get_running_loop());
+            if (PyObject_IsTrue(task.attr("done")().ptr())) {
+                self.forget(task);
+                return;
+            }
             self.tasks.attr("add")(task);
             task.attr("add_done_callback")(self.forget);
         });

@@ -10,7 +10,8 @@
 namespace zm::kernel::core {
 
 /// Starts `coroutine` as a task of `loop`, from any thread; the task is kept until it ends.
-/// When the loop cannot take it (closed), the coroutine is closed and the error raised.
+/// When the loop cannot take it (closed), the coroutine is closed and the error raised. Its
+/// first step runs in the loop's turn that takes it.
 void start_on_loop(py::handle loop, py::object coroutine);
 
 /// Runs `fn()` on the `concurrent.futures` executor `pool` and returns a future of `loop` that

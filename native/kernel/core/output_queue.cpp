@@ -77,7 +77,8 @@ Coro drain_output(py::object kernel, std::shared_ptr<OutputQueue> queue) {
             drop_all(*queue);
             break;
         }
-        if (!more)
+        // Nothing more came while this batch went out: done without another turn of the loop.
+        if (!more || queue->finish_if_empty())
             break;
         co_await runtime().asyncio_sleep(0);
     }
@@ -202,6 +203,14 @@ std::deque<OutputQueue::Entry> OutputQueue::take() {
     if (batch.empty())
         drain_scheduled_ = false;
     return batch;
+}
+
+bool OutputQueue::finish_if_empty() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!entries_.empty())
+        return false;
+    drain_scheduled_ = false;
+    return true;
 }
 
 void OutputQueue::done(std::size_t bytes) {

@@ -69,6 +69,9 @@ public:
     /// Everything queued now, oldest first; an empty result also ends the pending drain.
     std::deque<Entry> take();
 
+    /// Ends the pending drain when nothing is queued (true); false when more has come.
+    bool finish_if_empty();
+
     /// Gives back the allowance of an entry that was written or dropped; wakes waiting writers.
     void done(std::size_t bytes);
 

@@ -51,6 +51,11 @@ py::object module_attr(const char *name) {
     return value;
 }
 
+py::object start_eager_task(py::object coroutine, py::handle loop) {
+    return instance->task_type(std::move(coroutine), py::arg("loop") = loop,
+                               py::arg("eager_start") = true);
+}
+
 void init_runtime(py::module_ &m) {
     // Leaked on purpose: these outlive every kernel and must not be released after finalisation.
     auto *rt = new Runtime();
@@ -61,6 +66,7 @@ void init_runtime(py::module_ &m) {
         py::module_::import(name);
     rt->asyncio = py::module_::import("asyncio");
     rt->create_task = rt->asyncio.attr("create_task");
+    rt->task_type = rt->asyncio.attr("Task");
     rt->get_running_loop = rt->asyncio.attr("get_running_loop");
     rt->asyncio_lock = rt->asyncio.attr("Lock");
     rt->asyncio_queue = rt->asyncio.attr("Queue");
@@ -79,9 +85,9 @@ void init_runtime(py::module_ &m) {
     py::object threading = py::module_::import("threading");
     rt->threading_lock = threading.attr("Lock");
     rt->current_thread = threading.attr("current_thread");
+    rt->timeout_max = threading.attr("TIMEOUT_MAX").cast<double>();
     rt->sys = py::module_::import("sys");
     rt->run_coroutine_threadsafe = rt->asyncio.attr("run_coroutine_threadsafe");
-    rt->threading_event = threading.attr("Event");
     rt->background_tasks = py::set();
     rt->discard_task = rt->background_tasks.attr("discard");
     rt->builtins = py::module_::import("builtins");

@@ -11,6 +11,7 @@ struct Runtime {
     py::module_ module;                  ///< the kernel module itself
     py::object asyncio;                  ///< asyncio
     py::object create_task;              ///< asyncio.create_task
+    py::object task_type;                ///< asyncio.Task
     py::object get_running_loop;         ///< asyncio.get_running_loop
     py::object asyncio_lock;             ///< asyncio.Lock
     py::object asyncio_queue;            ///< asyncio.Queue
@@ -28,10 +29,10 @@ struct Runtime {
     py::object thread_pool;              ///< concurrent.futures.ThreadPoolExecutor
     py::object threading_lock;           ///< threading.Lock
     py::object current_thread;           ///< threading.current_thread
+    double timeout_max = 0;              ///< threading.TIMEOUT_MAX (longest wait of a lock)
     py::object sys;                      ///< sys
     py::object zentrel;                  ///< the user package
     py::object run_coroutine_threadsafe; ///< asyncio.run_coroutine_threadsafe
-    py::object threading_event;          ///< threading.Event
     py::object background_tasks;         ///< set of the tasks started by the dispatcher
     py::object discard_task;             ///< background_tasks.discard
     py::module_ builtins;                ///< the builtins module
@@ -63,6 +64,11 @@ inline py::object get_attr(py::handle obj, const py::object &name) {
         throw py::error_already_set();
     return py::reinterpret_steal<py::object>(value);
 }
+
+/// A task of `loop` for `coroutine` whose first step runs now, in the caller's loop iteration
+/// (`eager_start`): a coroutine that does not suspend is finished before this returns, without
+/// a trip through the loop's ready queue.
+py::object start_eager_task(py::object coroutine, py::handle loop);
 
 /// The runtime; valid after `init_runtime`.
 Runtime &runtime();

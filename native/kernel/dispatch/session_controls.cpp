@@ -140,7 +140,7 @@ py::object handle_sys_response(py::object kernel, py::object message) {
         if (event != nullptr) {
             py::dict data = kernel.attr("_response_data");
             data[request_id] = payload;
-            py::handle(event).attr("set")();
+            channel::wake(event);
             woken = true;
         }
     }
