@@ -480,6 +480,9 @@ inline constexpr const char *RELEASE_WAITER_SET =
     "Take a release's answer off the waiter tables (nobody waits for it).";
 inline constexpr const char *RESPONSE_WAITER_SET = "Wake the worker waiting for this sys_response.";
 inline constexpr const char *RESPONSE_WAITER_IS_SET = "True once the waiting worker was woken.";
+inline constexpr const char *RESPONSE_WAITER_CLEAR = "Unset the flag, as threading.Event.clear.";
+inline constexpr const char *RESPONSE_WAITER_WAIT =
+    "Block until set or timeout seconds have passed; True when set (threading.Event.wait).";
 inline constexpr const char *SEND_STREAM_MESSAGE =
     "Send text written to the process's standard output or error to the Business Layer; never "
     "raises.";

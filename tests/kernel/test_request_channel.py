@@ -8,6 +8,7 @@ import contextlib
 import json
 import re
 import sys
+import time
 from collections.abc import Iterator
 from typing import Any
 
@@ -181,6 +182,25 @@ class TestWaiting:
         # Nothing is left behind for the request that gave up.
         assert console.value("[zentrel._kernel_instance._response_futures, "
                              "zentrel._kernel_instance._response_data]") == [{}, {}]
+
+    def test_registered_waiter_answers_as_an_event(
+        self, layer: ThreadedBusinessLayer, asking: Console, addin: Addin
+    ) -> None:
+        console = asking
+        console.session.send({"type": "execution_request", "request_id": "held",
+                              "function_name": "f", "code": "ask({'name': 'late'}, timeout=10)"})
+        deadline = time.monotonic() + units(10)
+        while not console.value("len(zentrel._kernel_instance._response_futures)"):
+            assert time.monotonic() < deadline, "the request never registered its waiter"
+            time.sleep(0.02)
+        console.run("seen = next(iter(zentrel._kernel_instance._response_futures.values()))")
+        assert console.value("[seen.is_set(), seen.wait(0), seen.wait(timeout=0.01)]") == [
+            False, False, False]
+        addin.release_late(layer)
+        assert console.collect("held")[-1]["type"] == "execution_result"
+        assert console.value("[seen.is_set(), seen.wait(), seen.wait(1)]") == [True, True, True]
+        console.run("seen.clear()")
+        assert console.value("seen.is_set()") is False
 
     def test_integer_timeout_prints_as_float(self, layer: ThreadedBusinessLayer,
                                              asking: Console, addin: Addin) -> None:

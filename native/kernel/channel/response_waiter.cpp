@@ -16,6 +16,11 @@ void ResponseWaiter::set() {
     changed_.notify_all();
 }
 
+void ResponseWaiter::clear() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    set_ = false;
+}
+
 bool ResponseWaiter::is_set() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return set_;
