@@ -140,6 +140,16 @@ class TestModuleSync:
         }
         assert console.run("import wb_mod")[-1]["error"]["type"] == "ModuleNotFoundError"
 
+    def test_workbook_module_code_can_reach_lazy_native_imports(self, console: Console) -> None:
+        # Native code that imports lazily (time.strptime imports _strptime) looks up
+        # __builtins__ in the calling function's globals: a workbook module has them, as a
+        # module imported from a file does.
+        source = "import time\ndef year(text):\n    return time.strptime(text, '%Y').tm_year\n"
+        console.exchange({"type": "update_module", "module_name": "wb_dates", "code": source})
+        console.run("import sys\nsys.modules.pop('_strptime', None)")  # imported again below
+        assert console.value("import wb_dates; wb_dates.year('2024')") == 2024
+        assert console.value("'__builtins__' in vars(wb_dates)") is True
+
     @pytest.mark.parametrize("kind", ["update_module", "delete_module"])
     @pytest.mark.off_protocol("incoming")
     def test_missing_name_is_refused_and_loader_unchanged(self, console: Console, kind: str) -> None:

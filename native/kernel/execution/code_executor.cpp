@@ -152,6 +152,16 @@ py::object compile_source(py::handle source, const char *filename, const char *m
 }
 
 py::object eval_code(py::handle code, py::handle globals, py::handle locals) {
+    // As the builtin exec does: globals without "__builtins__" get the current builtins. Code
+    // runs without them, but native code that imports lazily (time.strptime, for one) reads
+    // them from the calling function's globals and raised KeyError: '__builtins__'.
+    if (PyDict_Check(globals.ptr())) {
+        static PyObject *key = PyUnicode_InternFromString("__builtins__");
+        const int present = PyDict_Contains(globals.ptr(), key);
+        if (present < 0 ||
+            (present == 0 && PyDict_SetItem(globals.ptr(), key, PyEval_GetBuiltins()) < 0))
+            throw py::error_already_set();
+    }
     PyObject *result = PyEval_EvalCode(code.ptr(), globals.ptr(), locals.ptr());
     if (result == nullptr)
         throw py::error_already_set();
