@@ -35,6 +35,13 @@ std::string utf8(py::handle str) {
     return out;
 }
 
+py::object interned(const char *text) {
+    PyObject *s = PyUnicode_InternFromString(text);
+    if (s == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(s);
+}
+
 bool truthy(py::handle value) {
     const int on = PyObject_IsTrue(value.ptr());
     if (on < 0)

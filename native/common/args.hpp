@@ -35,4 +35,15 @@ std::string utf8(py::handle str);
 /// Python truth of `value` (`bool(value)`); raises what `__bool__` raises.
 bool truthy(py::handle value);
 
+/// `text` as an interned str (for attribute and key names looked up on hot paths).
+py::object interned(const char *text);
+
+/// Attribute `name` (an interned text) of `obj`.
+inline py::object get_attr(py::handle obj, const py::object &name) {
+    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (value == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(value);
+}
+
 } // namespace zm

@@ -1,5 +1,7 @@
 #include "common/logging.hpp"
 
+#include "common/args.hpp"
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -31,55 +33,30 @@ const char *method_name(Logger::Level level) {
 
 /// What the writer hand-off reads, looked up once.
 struct WriterNames {
-    py::object writer_type; ///< logging_config._BackgroundHandler
-    py::object threads;     ///< threading._active: thread id -> Thread
-    py::object current_thread;
-    py::object disabled = py::str("disabled");
-    py::object filters = py::str("filters");
-    py::object handlers = py::str("handlers");
-    py::object propagate = py::str("propagate");
-    py::object parent = py::str("parent");
-    py::object level = py::str("level");
-    py::object queue = py::str("queue");
-    py::object put = py::str("put");
-    py::object name = py::str("name");
+    py::object writer_type =
+        py::module_::import("zentrel_master.logging_config").attr("_BackgroundHandler");
+    py::object threads = py::module_::import("threading").attr("_active"); ///< id -> Thread
+    py::object current_thread = py::module_::import("threading").attr("current_thread");
+    py::object disabled = interned("disabled");
+    py::object filters = interned("filters");
+    py::object handlers = interned("handlers");
+    py::object propagate = interned("propagate");
+    py::object parent = interned("parent");
+    py::object level = interned("level");
+    py::object queue = interned("queue");
+    py::object put = interned("put");
+    py::object name = interned("name");
 };
 
 const WriterNames &writer_names() {
     // Leaked on purpose: it must outlive static destruction at interpreter exit.
-    static const WriterNames *names = [] {
-        auto *made = new WriterNames();
-        made->writer_type =
-            py::module_::import("zentrel_master.logging_config").attr("_BackgroundHandler");
-        py::module_ threading = py::module_::import("threading");
-        made->threads = threading.attr("_active");
-        made->current_thread = threading.attr("current_thread");
-        for (py::object *name :
-             {&made->disabled, &made->filters, &made->handlers, &made->propagate, &made->parent,
-              &made->level, &made->queue, &made->put, &made->name})
-            PyUnicode_InternInPlace(reinterpret_cast<PyObject **>(name));
-        return made;
-    }();
+    static const WriterNames *names = new WriterNames();
     return *names;
-}
-
-py::object attr(py::handle obj, const py::object &name) {
-    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
-    if (value == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(value);
-}
-
-bool flag(py::handle obj, const py::object &name) {
-    const int on = PyObject_IsTrue(attr(obj, name).ptr());
-    if (on < 0)
-        throw py::error_already_set();
-    return on == 1;
 }
 
 /// Whether `obj.name` is an empty list (a logger's or handler's `filters`/`handlers`).
 bool empty_list(py::handle obj, const py::object &name) {
-    py::object value = attr(obj, name);
+    py::object value = get_attr(obj, name);
     return PyList_CheckExact(value.ptr()) && PyList_GET_SIZE(value.ptr()) == 0;
 }
 
@@ -87,12 +64,12 @@ bool empty_list(py::handle obj, const py::object &name) {
 
 bool Logger::hand_to_writer(Level level, py::handle text) const {
     const WriterNames &n = writer_names();
-    if (flag(logger_, n.disabled) || !empty_list(logger_, n.filters))
+    if (truthy(get_attr(logger_, n.disabled)) || !empty_list(logger_, n.filters))
         return false;
     // The handlers the record would reach, as Logger.callHandlers walks them.
     py::object writer;
-    for (py::object node = logger_; !node.is_none(); node = attr(node, n.parent)) {
-        py::object handlers = attr(node, n.handlers);
+    for (py::object node = logger_; !node.is_none(); node = get_attr(node, n.parent)) {
+        py::object handlers = get_attr(node, n.handlers);
         if (!PyList_CheckExact(handlers.ptr()))
             return false;
         const Py_ssize_t count = PyList_GET_SIZE(handlers.ptr());
@@ -100,13 +77,13 @@ bool Logger::hand_to_writer(Level level, py::handle text) const {
             return false;
         if (count == 1)
             writer = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(handlers.ptr(), 0));
-        if (!flag(node, n.propagate))
+        if (!truthy(get_attr(node, n.propagate)))
             break;
     }
     if (!writer || Py_TYPE(writer.ptr()) != reinterpret_cast<PyTypeObject *>(n.writer_type.ptr()) ||
         !empty_list(writer, n.filters))
         return false;
-    const long handler_level = PyLong_AsLong(attr(writer, n.level).ptr());
+    const long handler_level = PyLong_AsLong(get_attr(writer, n.level).ptr());
     if (handler_level == -1 && PyErr_Occurred())
         throw py::error_already_set();
     if (handler_level > level)
@@ -120,10 +97,10 @@ bool Logger::hand_to_writer(Level level, py::handle text) const {
     if (thread == nullptr && PyErr_Occurred())
         throw py::error_already_set();
     py::object thread_name =
-        attr(thread != nullptr ? py::handle(thread) : n.current_thread(), n.name);
-    py::tuple item = py::make_tuple(attr(logger_, n.name), levels_[level / 10 - 1], text, created,
-                                    thread_id, thread_name);
-    attr(attr(writer, n.queue), n.put)(item);
+        get_attr(thread != nullptr ? py::handle(thread) : n.current_thread(), n.name);
+    py::tuple item = py::make_tuple(get_attr(logger_, n.name), levels_[level / 10 - 1], text,
+                                    created, thread_id, thread_name);
+    get_attr(get_attr(writer, n.queue), n.put)(item);
     return true;
 }
 

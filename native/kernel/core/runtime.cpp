@@ -37,13 +37,6 @@ bool debug_on() {
     return on;
 }
 
-py::object interned(const char *text) {
-    PyObject *s = PyUnicode_InternFromString(text);
-    if (s == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(s);
-}
-
 const Logger &log() { return *module_log; }
 
 py::object module_attr(const char *name) {

@@ -2,6 +2,7 @@
 /// The Python objects the kernel uses on its hot paths (core, dispatch, execution, channel),
 /// looked up once at import: the one cache of them.
 
+#include "common/args.hpp"
 #include "common/logging.hpp"
 #include "common/python.hpp"
 
@@ -57,13 +58,8 @@ struct Runtime {
 /// True when the module logger would emit a debug record (the fast form of the hot paths).
 bool debug_on();
 
-/// Attribute `name` (an interned text) of `obj`.
-inline py::object get_attr(py::handle obj, const py::object &name) {
-    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
-    if (value == nullptr)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(value);
-}
+using zm::get_attr;
+using zm::interned;
 
 /// A task of `loop` for `coroutine` whose first step runs now, in the caller's loop iteration
 /// (`eager_start`): a coroutine that does not suspend is finished before this returns, without
@@ -72,9 +68,6 @@ py::object start_eager_task(py::object coroutine, py::handle loop);
 
 /// The runtime; valid after `init_runtime`.
 Runtime &runtime();
-
-/// `text` as an interned str.
-py::object interned(const char *text);
 
 /// Imports what the core needs, in the module's initialisation order (standard modules and
 /// websockets, serializer, sibling modules, logging).
