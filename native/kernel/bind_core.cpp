@@ -5,9 +5,11 @@
 #include "kernel/bindings.hpp"
 #include "kernel/core/constants.hpp"
 #include "kernel/core/json_dumps.hpp"
+#include "kernel/core/loop_poll.hpp"
 #include "kernel/core/message_batcher.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/runtime.hpp"
+#include "kernel/texts.hpp"
 
 namespace zm::kernel {
 
@@ -54,6 +56,8 @@ void bind_core(py::module_ &m) {
     m.def(
         "json_dumps", [](py::object obj) { return json_dumps(obj); }, py::arg("obj"),
         "Serialize a message to strict JSON text (orjson when available).");
+    m.def("_poll_releasing", &poll_releasing, py::arg("epfd"), py::arg("timeout"),
+          py::arg("maxevents"), texts::doc::POLL_RELEASING);
     def_coroutine(
         m, "main",
         [](py::object workbook_id, py::object port) {

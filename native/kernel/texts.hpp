@@ -131,6 +131,10 @@ inline constexpr const char *UNDECODABLE_RESPONSE = "sys_response could not be d
 inline constexpr const char *WAITER_FAILED =
     "[Kernel] [Listener Thread] Woke worker with an error for request_id: {}: {}";
 inline constexpr const char *RELEASE_FAILED = "[Kernel] Could not send proxy releases: {}";
+// The loop's poll refuses what select.epoll.poll refuses, in its words.
+inline constexpr const char *POLL_TIMEOUT_TOO_LARGE = "timeout is too large";
+inline constexpr const char *POLL_TIMEOUT_NAN = "Invalid value NaN (not a number)";
+inline constexpr const char *POLL_MAXEVENTS = "maxevents must be greater than 0, got {}";
 
 // Object registry and workbook controls.
 
@@ -483,6 +487,13 @@ inline constexpr const char *RESPONSE_WAITER_IS_SET = "True once the waiting wor
 inline constexpr const char *RESPONSE_WAITER_CLEAR = "Unset the flag, as threading.Event.clear.";
 inline constexpr const char *RESPONSE_WAITER_WAIT =
     "Block until set or timeout seconds have passed; True when set (threading.Event.wait).";
+inline constexpr const char *POLL_RELEASING =
+    "As select.epoll.poll(timeout, maxevents) on the epoll descriptor epfd, for the kernel's "
+    "event loop: the sys_response waiters woken during the loop's turn are set once the loop has "
+    "released the interpreter lock.";
+inline constexpr const char *HOLD_WAITERS =
+    "Hold sys_response waiters woken on this thread until its loop polls (True), or stop and "
+    "set what is held (False).";
 inline constexpr const char *SEND_STREAM_MESSAGE =
     "Send text written to the process's standard output or error to the Business Layer; never "
     "raises.";

@@ -5,6 +5,8 @@ from __future__ import annotations
 import subprocess
 import sys
 
+import pytest
+
 from support.business_layer import ThreadedBusinessLayer
 from support.timing import units
 
@@ -48,3 +50,72 @@ def test_bad_arguments_end_with_usage_error(workbook_id: str):
     )
     assert result.returncode == 2
     assert "usage:" in result.stderr
+
+
+class TestKernelLoop:
+    """The loop the launcher builds polls through the kernel; it must answer as epoll does."""
+
+    def test_ready_sockets_and_timeouts_match_epoll(self) -> None:
+        import select
+        import socket
+        import time
+
+        from zentrel_master.python_server import kernel, launcher
+
+        loop, held = launcher._new_loop(kernel)
+        assert held
+        ours = loop._selector._selector  # type: ignore[attr-defined]
+        reference = select.epoll()
+        a, b = socket.socketpair()
+        try:
+            for poller in (ours, reference):
+                poller.register(a.fileno(), select.EPOLLIN | select.EPOLLOUT)
+            assert ours.poll(0) == reference.poll(0) == [(a.fileno(), select.EPOLLOUT)]
+            b.send(b"x")
+            both = select.EPOLLIN | select.EPOLLOUT
+            assert ours.poll(None) == reference.poll(None) == [(a.fileno(), both)]
+            ours.modify(a.fileno(), select.EPOLLIN)
+            a.recv(1)
+            start = time.monotonic()
+            assert ours.poll(0.05) == []
+            assert time.monotonic() - start >= 0.045
+            with pytest.raises(ValueError, match="maxevents must be greater than 0, got 0"):
+                ours.poll(0, 0)
+            with pytest.raises(ValueError, match="NaN"):
+                ours.poll(float("nan"))
+            with pytest.raises(TypeError):
+                ours.poll("soon")
+            ours.unregister(a.fileno())
+        finally:
+            a.close()
+            b.close()
+            reference.close()
+            loop.close()
+        # A closed loop's poll fails as a closed epoll object's does.
+        with pytest.raises(ValueError):
+            ours.poll(0)
+
+    def test_loop_runs_callbacks_timers_and_sockets(self) -> None:
+        import asyncio
+        import socket
+
+        from zentrel_master.python_server import kernel, launcher
+
+        loop, _ = launcher._new_loop(kernel)
+
+        async def exchange() -> bytes:
+            a, b = socket.socketpair()
+            a.setblocking(False)
+            b.setblocking(False)
+            try:
+                await asyncio.sleep(0.01)
+                await loop.sock_sendall(a, b"ping")
+                return await asyncio.wait_for(loop.sock_recv(b, 4), units(5))
+            finally:
+                a.close()
+                b.close()
+
+        try:
+            assert loop.run_until_complete(exchange()) == b"ping"
+        finally:
+            loop.close()

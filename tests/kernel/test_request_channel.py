@@ -235,6 +235,28 @@ class TestWaiting:
         assert asking.value("[len(wrong), wrong[:3]]") == [0, []]
         assert asking.value("zentrel._kernel_instance._response_futures") == {}
 
+    def test_lone_worker_asking_in_a_row_then_timing_out(
+        self, layer: ThreadedBusinessLayer, asking: Console, addin: Addin
+    ) -> None:
+        # Quick answers in a row make a lone worker watch for the next one before it sleeps;
+        # every answer must still reach the right call, and a slow one must still time out on
+        # time, whatever the watching.
+        statements(asking, (
+            "import time\n"
+            "wrong = [i for i in range(300)\n"
+            "         if ask({'name': f'row-{i}'}).get('result', {}).get('value') != f'answer to row-{i}']\n"
+            "start = time.monotonic()\n"
+            "late = ask({'name': 'late'}, timeout=0.2)\n"
+            "took = time.monotonic() - start\n"
+            "again = ask({'name': 'again'}, timeout=5)"
+        ))
+        assert asking.value("wrong") == []
+        assert asking.value("late[0]") == "TimeoutError"
+        assert 0.19 <= asking.value("took") < 0.2 + units(1)
+        assert asking.value("again['result']['value']") == "answer to again"
+        addin.release_late(layer)
+        assert asking.value("zentrel._kernel_instance._response_futures") == {}
+
     @pytest.mark.parametrize(("timeout", "expected"), [
         ("1e300", ["OverflowError", "timeout value is too large"]),
         ("float('inf')", ["OverflowError", "timeout value is too large"]),

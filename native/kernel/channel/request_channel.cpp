@@ -103,7 +103,7 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
     try {
         const double seconds = wait_seconds(timeout);
         py::gil_scoped_release released;
-        signalled = waiter->wait_for(seconds);
+        signalled = waiter->wait_for(seconds, true);
     } catch (py::error_already_set &) {
         // An unusable timeout (an overflow) or an interrupt: leave no waiter behind.
         take_entries(kernel, request_id);
@@ -147,7 +147,7 @@ py::object new_send_request_sync(py::handle kernel, py::handle req, py::handle t
 void wake(py::handle waiter) {
     static const py::handle own = py::type::of<ResponseWaiter>();
     if (Py_TYPE(waiter.ptr()) == reinterpret_cast<PyTypeObject *>(own.ptr()))
-        waiter.cast<ResponseWaiter &>().set();
+        set_soon(waiter.cast<std::shared_ptr<ResponseWaiter>>());
     else
         waiter.attr("set")();
 }

@@ -1,17 +1,34 @@
 #include "kernel/channel/response_waiter.hpp"
 
-#include <chrono>
+#include "kernel/core/quick_wait.hpp"
+
+#include <vector>
 
 namespace zm::kernel::channel {
 
 namespace {
+
 constexpr double LONGEST_DEADLINE = 1e9;
-}
+
+using Clock = core::WaitClock;
+
+/// Workers inside `wait_for` with a request of their own: only a lone one looks at its flag, so
+/// several workers never take the cores the listener and the peer need.
+std::atomic<int> waiting{0};
+/// How long answers to synchronous requests take.
+core::AnswerClock answers;
+
+/// Waiters held back on this thread until its loop lets go of the interpreter lock.
+thread_local bool holding = false;
+thread_local std::vector<std::shared_ptr<ResponseWaiter>> held;
+
+} // namespace
 
 void ResponseWaiter::set() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         set_ = true;
+        ready_.store(true, std::memory_order_release);
     }
     changed_.notify_all();
 }
@@ -19,6 +36,7 @@ void ResponseWaiter::set() {
 void ResponseWaiter::clear() {
     std::lock_guard<std::mutex> hold(mutex_);
     set_ = false;
+    ready_.store(false, std::memory_order_release);
 }
 
 bool ResponseWaiter::is_set() const {
@@ -26,7 +44,7 @@ bool ResponseWaiter::is_set() const {
     return set_;
 }
 
-bool ResponseWaiter::wait_for(double seconds) {
+bool ResponseWaiter::sleep_for(double seconds) {
     std::unique_lock<std::mutex> hold(mutex_);
     if (!(seconds > 0.0))
         return set_;
@@ -35,10 +53,63 @@ bool ResponseWaiter::wait_for(double seconds) {
         changed_.wait(hold, [this] { return set_; });
         return true;
     }
-    const auto timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(seconds));
-    return changed_.wait_until(hold, std::chrono::steady_clock::now() + timeout,
-                               [this] { return set_; });
+    const auto timeout =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    return changed_.wait_until(hold, Clock::now() + timeout, [this] { return set_; });
+}
+
+bool ResponseWaiter::wait_for(double seconds, bool may_look) {
+    if (!may_look)
+        return sleep_for(seconds);
+    const auto start = Clock::now();
+    const bool alone = waiting.fetch_add(1, std::memory_order_relaxed) == 0;
+    bool signalled = false;
+    if (alone && seconds > 0.0 && core::several_cores()) {
+        const auto window = std::min<Clock::duration>(
+            answers.window(),
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+        if (window > Clock::duration::zero())
+            signalled = core::watch_until(
+                start + window, [this] { return ready_.load(std::memory_order_acquire); },
+                // Another worker started waiting: leave the cores to the loop and the peer.
+                [] { return waiting.load(std::memory_order_relaxed) > 1; });
+    }
+    if (signalled) {
+        // The flag went up while looking; the mutex orders what the setter wrote before it.
+        std::lock_guard<std::mutex> hold(mutex_);
+        signalled = set_;
+    }
+    if (!signalled) {
+        const double spent = std::chrono::duration<double>(Clock::now() - start).count();
+        signalled = sleep_for(seconds - spent);
+    }
+    waiting.fetch_sub(1, std::memory_order_relaxed);
+    if (signalled)
+        answers.note(Clock::now() - start);
+    return signalled;
+}
+
+void set_soon(const std::shared_ptr<ResponseWaiter> &waiter) {
+    if (holding)
+        held.push_back(waiter);
+    else
+        waiter->set();
+}
+
+std::size_t flush_held_waiters() {
+    if (held.empty())
+        return 0;
+    std::vector<std::shared_ptr<ResponseWaiter>> batch;
+    batch.swap(held);
+    for (const auto &waiter : batch)
+        waiter->set();
+    return batch.size();
+}
+
+void hold_waiters_on_this_thread(bool hold) {
+    holding = hold;
+    if (!hold)
+        flush_held_waiters();
 }
 
 } // namespace zm::kernel::channel

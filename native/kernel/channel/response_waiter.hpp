@@ -4,8 +4,18 @@
 /// worker sleeps on a condition variable, and setting it costs the listener one notify instead
 /// of a Python-level Condition round. From Python it answers as a `threading.Event` does
 /// (`set`, `is_set`, `clear`, `wait`), so code that handles the registered waiters keeps working.
+///
+/// Two things keep a fast answer from costing two thread wake-ups:
+/// - A worker that is the only one waiting looks at its flag before it sleeps, while answers
+///   come quickly (`core/quick_wait`). Answers slower than that (an add-in across a network)
+///   are slept for at once.
+/// - The event loop's poll (`poll_releasing`) sets the flags the listener set during the loop's
+///   turn only after it has let go of the interpreter lock, so the worker that wakes finds the
+///   lock free instead of sleeping again on it.
 
+#include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 namespace zm::kernel::channel {
@@ -19,13 +29,29 @@ public:
     /// Unsets the flag (as `threading.Event.clear`).
     void clear();
     /// Waits until set or `seconds` have passed (a value that is not above zero only looks);
-    /// true when set. The caller has released the interpreter lock.
-    bool wait_for(double seconds);
+    /// true when set. The caller has released the interpreter lock. `may_look`: a worker's
+    /// request, whose answer time feeds the estimate that decides whether watching pays.
+    bool wait_for(double seconds, bool may_look = false);
 
 private:
+    bool sleep_for(double seconds);
+
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool set_ = false;
+    std::atomic<bool> ready_{false};
 };
+
+/// Sets `waiter` now, or, on the thread whose event loop polls through `poll_releasing`, when
+/// that loop next lets go of the interpreter lock.
+void set_soon(const std::shared_ptr<ResponseWaiter> &waiter);
+
+/// Sets every waiter `set_soon` held back on the calling thread. The interpreter lock may be
+/// released. Returns how many were set.
+std::size_t flush_held_waiters();
+
+/// Makes the calling thread's `set_soon` hold waiters back (or, with false, stops it and sets
+/// whatever it held).
+void hold_waiters_on_this_thread(bool hold);
 
 } // namespace zm::kernel::channel

@@ -14,9 +14,12 @@ import argparse
 import asyncio
 import logging
 import os
+import select
+import selectors
 import signal
 import sys
 import traceback
+from typing import Any
 
 __all__ = ["run_kernel", "main"]
 
@@ -37,12 +40,41 @@ def _parse(argv: list[str]) -> argparse.Namespace:
     return parser.parse_args(argv)
 
 
+class _KernelEpoll:
+    """The selector's epoll object, polled through the kernel: a worker whose "sys_response" the
+    listener took during the loop's turn is woken once the loop has let go of the interpreter
+    lock, so it does not wake only to sleep again on that lock."""
+
+    def __init__(self, epoll: select.epoll, poll: Any) -> None:
+        self._epoll = epoll
+        self._poll = poll
+        self.register = epoll.register
+        self.modify = epoll.modify
+        self.unregister = epoll.unregister
+        self.fileno = epoll.fileno
+        self.close = epoll.close
+
+    def poll(self, timeout: float | None = None, maxevents: int = -1) -> list[tuple[int, int]]:
+        return self._poll(self._epoll.fileno(), timeout, maxevents)
+
+
+def _new_loop(kernel: Any) -> tuple[asyncio.AbstractEventLoop, bool]:
+    """The kernel's event loop, and whether it polls through the kernel (where the platform has
+    epoll). Only such a loop may hold woken waiters back until it polls."""
+    if not hasattr(selectors, "EpollSelector"):
+        return asyncio.new_event_loop(), False
+    selector = selectors.EpollSelector()
+    selector._selector = _KernelEpoll(selector._selector, kernel._poll_releasing)  # type: ignore[attr-defined]
+    return asyncio.SelectorEventLoop(selector), True
+
+
 def run_kernel(workbook_id: str, port: str) -> None:
     """Run `main(workbook_id, port)` to completion on a new event loop."""
     from zentrel_master.python_server import kernel
 
-    loop = asyncio.new_event_loop()
+    loop, polls_through_kernel = _new_loop(kernel)
     asyncio.set_event_loop(loop)
+    kernel._hold_waiters(polls_through_kernel)
     main_task = loop.create_task(kernel.main(workbook_id, port))
     # A SIGTERM ends the kernel like a closed connection: through its teardown.
     loop.add_signal_handler(signal.SIGTERM, main_task.cancel)
@@ -56,6 +88,7 @@ def run_kernel(workbook_id: str, port: str) -> None:
             loop.remove_signal_handler(signal.SIGTERM)
             _finish_tasks(loop)
         finally:
+            kernel._hold_waiters(False)
             asyncio.set_event_loop(None)
             loop.close()
 
