@@ -30,14 +30,11 @@ void bind_channel(py::module_ &m) {
                 return self.wait_for(timeout ? *timeout : std::numeric_limits<double>::infinity());
             },
             py::arg("timeout") = py::none(), texts::doc::RESPONSE_WAITER_WAIT);
-    m.def("_hold_waiters", &channel::hold_waiters_on_this_thread, py::arg("hold"),
-          texts::doc::HOLD_WAITERS);
     core::hooks().install_request_channel = [](py::object kernel) {
         channel::install_request_channel(kernel);
         channel::install_release_channel(kernel);
     };
     core::hooks().undecodable = &channel::wake_undecodable_response;
-    core::hooks().loop_released = [] { channel::flush_held_waiters(); };
 }
 
 } // namespace zm::kernel

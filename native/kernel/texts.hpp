@@ -489,11 +489,11 @@ inline constexpr const char *RESPONSE_WAITER_WAIT =
     "Block until set or timeout seconds have passed; True when set (threading.Event.wait).";
 inline constexpr const char *POLL_RELEASING =
     "As select.epoll.poll(timeout, maxevents) on the epoll descriptor epfd, for the kernel's "
-    "event loop: the sys_response waiters woken during the loop's turn are set once the loop has "
+    "event loop: what the loop handed to other threads during its turn is handed over once it has "
     "released the interpreter lock.";
-inline constexpr const char *HOLD_WAITERS =
-    "Hold sys_response waiters woken on this thread until its loop polls (True), or stop and "
-    "set what is held (False).";
+inline constexpr const char *HOLD_UNTIL_RELEASE =
+    "Hold the hand-overs to other threads (sys_response waiters) made on this thread until its "
+    "loop polls through _poll_releasing (True), or stop and hand over what is held (False).";
 inline constexpr const char *SEND_STREAM_MESSAGE =
     "Send text written to the process's standard output or error to the Business Layer; never "
     "raises.";

@@ -2,8 +2,6 @@
 
 #include "kernel/core/quick_wait.hpp"
 
-#include <vector>
-
 namespace zm::kernel::channel {
 
 namespace {
@@ -17,10 +15,6 @@ using Clock = core::WaitClock;
 std::atomic<int> waiting{0};
 /// How long answers to synchronous requests take.
 core::AnswerClock answers;
-
-/// Waiters held back on this thread until its loop lets go of the interpreter lock.
-thread_local bool holding = false;
-thread_local std::vector<std::shared_ptr<ResponseWaiter>> held;
 
 } // namespace
 
@@ -90,26 +84,7 @@ bool ResponseWaiter::wait_for(double seconds, bool may_look) {
 }
 
 void set_soon(const std::shared_ptr<ResponseWaiter> &waiter) {
-    if (holding)
-        held.push_back(waiter);
-    else
-        waiter->set();
-}
-
-std::size_t flush_held_waiters() {
-    if (held.empty())
-        return 0;
-    std::vector<std::shared_ptr<ResponseWaiter>> batch;
-    batch.swap(held);
-    for (const auto &waiter : batch)
-        waiter->set();
-    return batch.size();
-}
-
-void hold_waiters_on_this_thread(bool hold) {
-    holding = hold;
-    if (!hold)
-        flush_held_waiters();
+    core::after_release([waiter] { waiter->set(); });
 }
 
 } // namespace zm::kernel::channel

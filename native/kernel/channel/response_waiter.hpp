@@ -9,9 +9,8 @@
 /// - A worker that is the only one waiting looks at its flag before it sleeps, while answers
 ///   come quickly (`core/quick_wait`). Answers slower than that (an add-in across a network)
 ///   are slept for at once.
-/// - The event loop's poll (`poll_releasing`) sets the flags the listener set during the loop's
-///   turn only after it has let go of the interpreter lock, so the worker that wakes finds the
-///   lock free instead of sleeping again on it.
+/// - The listener's set is held until its loop has let go of the interpreter lock, so the
+///   worker that wakes finds the lock free instead of sleeping again on it.
 
 #include <atomic>
 #include <condition_variable>
@@ -42,16 +41,8 @@ private:
     std::atomic<bool> ready_{false};
 };
 
-/// Sets `waiter` now, or, on the thread whose event loop polls through `poll_releasing`, when
-/// that loop next lets go of the interpreter lock.
+/// Sets `waiter` now, or, on the thread whose event loop polls through the kernel, once that
+/// loop has released the interpreter lock (`core::after_release`).
 void set_soon(const std::shared_ptr<ResponseWaiter> &waiter);
-
-/// Sets every waiter `set_soon` held back on the calling thread. The interpreter lock may be
-/// released. Returns how many were set.
-std::size_t flush_held_waiters();
-
-/// Makes the calling thread's `set_soon` hold waiters back (or, with false, stops it and sets
-/// whatever it held).
-void hold_waiters_on_this_thread(bool hold);
 
 } // namespace zm::kernel::channel

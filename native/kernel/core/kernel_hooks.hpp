@@ -20,9 +20,6 @@ struct KernelHooks {
     /// Told of every received text the listener drops undecoded (too large, unparsable), with
     /// the reason, so that a worker waiting for it can be woken (default: nothing).
     std::function<void(py::object kernel, py::object text, const std::string &problem)> undecodable;
-    /// Run by the loop's poll once it has released the interpreter lock, before it waits: no
-    /// Python may be touched (default: nothing).
-    void (*loop_released)() = nullptr;
 };
 
 /// The hooks in force; areas replace members during module initialisation.

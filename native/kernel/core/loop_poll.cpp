@@ -1,7 +1,7 @@
 #include "kernel/core/loop_poll.hpp"
 
 #include "common/text_format.hpp"
-#include "kernel/core/kernel_hooks.hpp"
+#include "kernel/core/quick_wait.hpp"
 #include "kernel/texts.hpp"
 
 #include <cerrno>
@@ -46,8 +46,7 @@ py::list poll_releasing(int epfd, py::handle timeout, int maxevents) {
     int error = 0;
     {
         py::gil_scoped_release released;
-        if (hooks().loop_released != nullptr)
-            hooks().loop_released();
+        run_released();
         count = epoll_wait(epfd, events.data(), maxevents, ms);
         error = errno;
     }

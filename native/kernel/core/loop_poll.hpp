@@ -1,8 +1,8 @@
 #pragma once
 /// The poll of the kernel's event loop; the launcher's selector polls through it. Once the
-/// interpreter lock is released, and before the wait, it runs the `loop_released` hook: the
-/// request channel sets there the waiters the listener woke during the loop's turn, so they
-/// find the lock free instead of waking only to sleep again on it.
+/// interpreter lock is released, and before the wait, it runs what the loop's thread held for
+/// that moment (`after_release`): the responses it handed to workers during its turn, so that
+/// they find the lock free.
 
 #include "common/python.hpp"
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <vector>
 
 #ifdef __linux__
 #include <sched.h>
@@ -39,5 +40,32 @@ bool several_cores() {
 }
 
 void yield_core() { std::this_thread::yield(); }
+
+namespace {
+thread_local bool holding = false;
+thread_local std::vector<std::function<void()>> held;
+} // namespace
+
+void hold_until_release(bool hold) {
+    holding = hold;
+    if (!hold)
+        run_released();
+}
+
+void after_release(std::function<void()> action) {
+    if (holding)
+        held.push_back(std::move(action));
+    else
+        action();
+}
+
+void run_released() {
+    if (held.empty())
+        return;
+    std::vector<std::function<void()>> batch;
+    batch.swap(held);
+    for (auto &action : batch)
+        action();
+}
 
 } // namespace zm::kernel::core

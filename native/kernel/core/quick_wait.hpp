@@ -1,15 +1,16 @@
 #pragma once
 /// Waiting for an answer that usually comes within a fraction of a millisecond (a "sys_response"
-/// from a Business Layer beside the kernel) without paying a thread wake-up for it. Waking a sleeping thread costs tens of microseconds, far more on a
-/// virtual machine, where it can be most of such a round trip; a thread that keeps looking, and
-/// yields its core at every look to any thread ready to run there, sees the answer at once.
-/// Looking is worth it only while answers do come quickly: each kind of answer keeps an
-/// `AnswerClock`, and nobody looks longer than twice its recent answer time, nor past
-/// `WATCH_LIMIT`, nor at all when answers are slower than that.
+/// from a Business Layer beside the kernel) without paying a thread wake-up for it. Waking a
+/// sleeping thread costs tens of microseconds, far more on a virtual machine, where it can be most
+/// of such a round trip; a thread that keeps looking, and yields its core at every look to any
+/// thread ready to run there, sees the answer at once. Looking is worth it only while answers do
+/// come quickly: each kind of answer keeps an `AnswerClock`, and nobody looks longer than twice its
+/// recent answer time, nor past `WATCH_LIMIT`, nor at all when answers are slower than that.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace zm::kernel::core {
 
@@ -34,6 +35,18 @@ private:
 /// Whether the process may run on more than one core: looking on the only one would keep the
 /// answering thread from running.
 bool several_cores();
+
+/// What a thread hands to another one it wakes (a response to a waiting worker) is better handed
+/// over once the handing thread no longer holds the interpreter lock: woken earlier, the other
+/// thread would only sleep again on that lock. The kernel's event loop polls through
+/// `core/loop_poll`, which releases the lock and then runs what its thread held.
+/// Turns holding on (or, with false, off, running what was held) for the calling thread.
+void hold_until_release(bool hold);
+/// Runs `action` now, or when the calling thread's loop next releases the lock if it holds.
+/// Actions must not touch Python: they run without the lock.
+void after_release(std::function<void()> action);
+/// Runs the actions held on the calling thread, in the order they came.
+void run_released();
 
 /// Gives the core to any thread ready to run on it; a system call when none is.
 void yield_core();
