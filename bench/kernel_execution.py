@@ -18,7 +18,8 @@ answered beside it (their latency), and the same flood while the Business Layer 
 
 Synchronous requests: `messaging.send_request_sync` from inside a run (the Business Layer answers
 at once), one worker and four at once, against a bare client timing the same "sys_request" /
-"sys_response" exchange with the same server.
+"sys_response" exchange with the same server; the floor and both rows in turn, in ten rounds,
+each the median of its rounds' medians.
 """
 
 from __future__ import annotations
@@ -43,27 +44,32 @@ WARMUP = 200
 ROUNDS = 10
 LINES = 10_000
 SYNC_CALLS = 2000
+SYNC_WARMUP = 20
 FLOOD_SECONDS = 4.0
 TIMEOUT = 60.0
 
 
 async def echo_client(port: str, workbook_id: str, blast: int) -> None:
-    """The bare peer: echoes every frame, or first sends `blast` small frames; a negative
-    `blast` times that many "sys_request" exchanges and sends the median (us) as a result."""
+    """The bare peer: echoes every frame, or first sends `blast` small frames; with a negative
+    `blast`, each go signal times its "count" "sys_request" exchanges (after "warmup" more) and
+    sends their median (us) as a result."""
     url = f"ws://127.0.0.1:{port}/ws/kernel/{workbook_id}"
     async with websockets.connect(url, max_size=None, compression=None, proxy=None) as ws:
         if blast < 0:
-            await ws.recv()  # the go signal
-            timings = []
-            for _ in range(-blast):
-                request = json.dumps({"type": "sys_request", "payload": {
-                    "op": "GET", "requestId": uuid.uuid4().hex, "kind": "request"}})
-                start = time.perf_counter()
-                await ws.send(request)
-                await ws.recv()
-                timings.append((time.perf_counter() - start) * 1e6)
-            await ws.send(json.dumps({"type": "execution_result",
-                                      "result": statistics.median(timings[WARMUP:])}))
+            # One round per go signal, until the Business Layer closes the connection.
+            async for go in ws:
+                count, warmup = json.loads(go)["count"], json.loads(go)["warmup"]
+                timings = []
+                for _ in range(warmup + count):
+                    request = json.dumps({"type": "sys_request", "payload": {
+                        "op": "GET", "requestId": uuid.uuid4().hex, "kind": "request"}})
+                    start = time.perf_counter()
+                    await ws.send(request)
+                    await ws.recv()
+                    timings.append((time.perf_counter() - start) * 1e6)
+                await ws.send(json.dumps({"type": "execution_result",
+                                          "result": statistics.median(timings[warmup:])}))
+            return
         if blast > 0:
             frame = json.dumps({"type": "stdout", "content": "1", "request_id": "b",
                                 "workbook_id": workbook_id, "source": "ide"})
@@ -162,8 +168,19 @@ async def measure(log_levels: list[str]) -> None:
             raise SystemExit("print loop: output lost or out of order")
 
         flood_latency, flood_peak, stalled_peak = await flood(kernel, idle)
-        sync_one = await sync_calls(kernel, 1)
-        sync_four = await sync_calls(kernel, 4)
+        # The floor and both rows in turn, round by round, as above.
+        sys_process, sys_peer = await start_peer(server, "bench-sys", blast=-1)
+        per_round = SYNC_CALLS // ROUNDS
+        sync_rounds: dict[str, list[float]] = {"floor": [], "one": [], "four": []}
+        for _ in range(ROUNDS):
+            await sys_peer.send({"type": "go", "count": per_round, "warmup": SYNC_WARMUP})
+            sync_rounds["floor"].append(float((await until_final(sys_peer))["result"]))
+            sync_rounds["one"].append(await sync_calls(kernel, 1, per_round))
+            sync_rounds["four"].append(await sync_calls(kernel, 4, per_round))
+        sync_floor, sync_one, sync_four = (
+            statistics.median(sync_rounds[name]) for name in ("floor", "one", "four"))
+        await sys_peer.connection.close()
+        await sys_process.wait()
         await kernel.shutdown(TIMEOUT)
 
         blast_process, blaster = await start_peer(server, "bench-blast", blast=LINES)
@@ -173,12 +190,6 @@ async def measure(log_levels: list[str]) -> None:
         bare_rate = LINES / (time.perf_counter() - start)
         await blaster.connection.close()
         await blast_process.wait()
-
-        sys_process, sys_peer = await start_peer(server, "bench-sys", blast=-(WARMUP + SYNC_CALLS))
-        await sys_peer.send({"type": "go"})
-        sync_floor = float((await until_final(sys_peer))["result"])
-        await sys_peer.connection.close()
-        await sys_process.wait()
     finally:
         await server.stop()
 
@@ -305,9 +316,11 @@ median = statistics.median(t for ts in per_worker for t in ts)
 """
 
 
-async def sync_calls(kernel: KernelSession, workers: int) -> float:
-    """Median microseconds of one `send_request_sync` with `workers` threads calling at once."""
-    code = SYNC_CODE.format(count=WARMUP + SYNC_CALLS // workers, warmup=WARMUP, workers=workers)
+async def sync_calls(kernel: KernelSession, workers: int, calls: int) -> float:
+    """Median microseconds of one `send_request_sync` with `workers` threads making `calls` calls
+    between them at once (after a warm-up of their own)."""
+    code = SYNC_CODE.format(count=SYNC_WARMUP + calls // workers, warmup=SYNC_WARMUP,
+                            workers=workers)
     await kernel.send({"type": "execution_request", "request_id": "sync", "code": code})
     message = await until_final(kernel)
     if message["type"] != "execution_result":
