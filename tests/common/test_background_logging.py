@@ -199,3 +199,36 @@ class TestNativeTexts:
         # The full path names the caller's frame; the direct one has none.
         assert not any("(unknown function)" in line for line in target.lines)
         assert seen.lines == ["to both"]
+
+    def test_native_texts_under_the_process_format_get_their_records_lines(self) -> None:
+        # The writer turns a native text into its line directly under the process's own format;
+        # the line must be the one its record would have given, and any other format or a
+        # filter still go through the record.
+        from zentrel_master.logging_config import LOG_FORMAT, _record_of
+
+        created = time.time()
+        items = [
+            ("zentrel_master.python_server.kernel", logging.INFO, "Received 100% of it", created,
+             1, "MainThread"),
+            ("k", 25, "a level of its own\nover two lines", created + 0.9996, 2, "Worker"),
+            ("k", logging.DEBUG, "a debug line", created, 3, "Worker"),
+        ]
+        plain = logging.Formatter(LOG_FORMAT)
+        expected = [plain.format(_record_of(item)) + "\n" for item in items]
+
+        def written(formatter: logging.Formatter, with_filter: bool = False) -> str:
+            stream = io.StringIO()
+            target = logging.StreamHandler(stream)
+            target.setFormatter(formatter)
+            if with_filter:
+                target.addFilter(lambda record: "Received" not in record.getMessage())
+            handler = _BackgroundHandler(target)
+            handler.listener._write(list(items))
+            handler.close()
+            return stream.getvalue()
+
+        assert written(plain) == "".join(expected)
+        assert written(plain, with_filter=True) == "".join(expected[1:])
+        custom = logging.Formatter("%(threadName)s %(message)s")
+        assert written(custom) == ("MainThread Received 100% of it\nWorker a level of its own\n"
+                                   "over two lines\nWorker a debug line\n")
