@@ -75,6 +75,8 @@ class _BatchListener(logging.handlers.QueueListener):
             stamps: dict[int, str] = {}
             lines = []
             for index, item in enumerate(batch):
+                if index % self.SLICE == self.SLICE - 1:
+                    time.sleep(0)  # lets the event loop's thread in between slices
                 if plain and type(item) is tuple:
                     if not self.respect_handler_level or item[1] >= handler.level:
                         lines.append(_plain_line(item, stamps) + handler.terminator)
@@ -85,8 +87,6 @@ class _BatchListener(logging.handlers.QueueListener):
                         lines.append(handler.format(record) + handler.terminator)
                     except Exception:
                         handler.handleError(record)
-                if index % self.SLICE == self.SLICE - 1:
-                    time.sleep(0)  # lets the event loop's thread in between slices
             if lines:
                 with handler.lock:
                     try:
