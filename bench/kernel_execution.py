@@ -58,7 +58,8 @@ async def echo_client(port: str, workbook_id: str, blast: int) -> None:
         if blast < 0:
             # One round per go signal, until the Business Layer closes the connection.
             async for go in ws:
-                count, warmup = json.loads(go)["count"], json.loads(go)["warmup"]
+                signal = json.loads(go)
+                count, warmup = signal["count"], signal["warmup"]
                 timings = []
                 for _ in range(warmup + count):
                     request = json.dumps({"type": "sys_request", "payload": {

@@ -21,16 +21,14 @@ core::AnswerClock answers;
 void ResponseWaiter::set() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        set_ = true;
-        ready_.store(true, std::memory_order_release);
+        set_.store(true, std::memory_order_release);
     }
     changed_.notify_all();
 }
 
 void ResponseWaiter::clear() {
     std::lock_guard<std::mutex> hold(mutex_);
-    set_ = false;
-    ready_.store(false, std::memory_order_release);
+    set_.store(false, std::memory_order_release);
 }
 
 bool ResponseWaiter::is_set() const {
@@ -44,12 +42,12 @@ bool ResponseWaiter::sleep_for(double seconds) {
         return set_;
     // Beyond three decades the deadline would overflow the clock: wait without one.
     if (seconds > LONGEST_DEADLINE) {
-        changed_.wait(hold, [this] { return set_; });
+        changed_.wait(hold, [this] { return set_.load(); });
         return true;
     }
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    return changed_.wait_until(hold, Clock::now() + timeout, [this] { return set_; });
+    return changed_.wait_until(hold, Clock::now() + timeout, [this] { return set_.load(); });
 }
 
 bool ResponseWaiter::wait_for(double seconds, bool may_look) {
@@ -64,14 +62,9 @@ bool ResponseWaiter::wait_for(double seconds, bool may_look) {
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
         if (window > Clock::duration::zero())
             signalled = core::watch_until(
-                start + window, [this] { return ready_.load(std::memory_order_acquire); },
+                start + window, [this] { return set_.load(std::memory_order_acquire); },
                 // Another worker started waiting: leave the cores to the loop and the peer.
                 [] { return waiting.load(std::memory_order_relaxed) > 1; });
-    }
-    if (signalled) {
-        // The flag went up while looking; the mutex orders what the setter wrote before it.
-        std::lock_guard<std::mutex> hold(mutex_);
-        signalled = set_;
     }
     if (!signalled) {
         const double spent = std::chrono::duration<double>(Clock::now() - start).count();

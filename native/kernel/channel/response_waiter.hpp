@@ -37,8 +37,8 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    bool set_ = false;
-    std::atomic<bool> ready_{false};
+    /// Written under `mutex_` (so a sleeper never misses it), read without it while looking.
+    std::atomic<bool> set_{false};
 };
 
 /// Sets `waiter` now, or, on the thread whose event loop polls through the kernel, once that
