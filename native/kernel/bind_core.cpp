@@ -6,6 +6,7 @@
 #include "kernel/core/constants.hpp"
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/loop_poll.hpp"
+#include "kernel/core/loop_wake.hpp"
 #include "kernel/core/message_batcher.hpp"
 #include "kernel/core/python_kernel.hpp"
 #include "kernel/core/quick_wait.hpp"
@@ -59,8 +60,13 @@ void bind_core(py::module_ &m) {
         "Serialize a message to strict JSON text (orjson when available).");
     m.def("_poll_releasing", &poll_releasing, py::arg("epfd"), py::arg("timeout"),
           py::arg("maxevents"), texts::doc::POLL_RELEASING);
-    m.def("_hold_until_release", &hold_until_release, py::arg("hold"),
-          texts::doc::HOLD_UNTIL_RELEASE);
+    m.def(
+        "_hold_until_release",
+        [](bool hold, py::object loop) {
+            hold_until_release(hold);
+            LoopWake::instance().serve(hold && !loop.is_none() ? loop.ptr() : nullptr);
+        },
+        py::arg("hold"), py::arg("loop") = py::none(), texts::doc::HOLD_UNTIL_RELEASE);
     def_coroutine(
         m, "main",
         [](py::object workbook_id, py::object port) {

@@ -493,7 +493,9 @@ inline constexpr const char *POLL_RELEASING =
     "released the interpreter lock.";
 inline constexpr const char *HOLD_UNTIL_RELEASE =
     "Hold the hand-overs to other threads (sys_response waiters) made on this thread until its "
-    "loop polls through _poll_releasing (True), or stop and hand over what is held (False).";
+    "loop polls through _poll_releasing (True), or stop and hand over what is held (False). "
+    "Given the loop, workers wake it through that poll, after they let go of the interpreter "
+    "lock, until it stops.";
 inline constexpr const char *SEND_STREAM_MESSAGE =
     "Send text written to the process's standard output or error to the Business Layer; never "
     "raises.";

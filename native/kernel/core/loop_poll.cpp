@@ -1,6 +1,7 @@
 #include "kernel/core/loop_poll.hpp"
 
 #include "common/text_format.hpp"
+#include "kernel/core/loop_wake.hpp"
 #include "kernel/core/quick_wait.hpp"
 #include "kernel/texts.hpp"
 
@@ -44,10 +45,13 @@ py::list poll_releasing(int epfd, py::handle timeout, int maxevents) {
     std::vector<epoll_event> events(static_cast<std::size_t>(maxevents));
     int count = 0;
     int error = 0;
+    LoopWake &wake = LoopWake::instance();
+    const bool served = wake.on_loop_thread();
     {
         py::gil_scoped_release released;
         run_released();
-        count = epoll_wait(epfd, events.data(), maxevents, ms);
+        count = served ? wake.wait(epfd, events.data(), maxevents, ms)
+                       : epoll_wait(epfd, events.data(), maxevents, ms);
         error = errno;
     }
     py::list ready;

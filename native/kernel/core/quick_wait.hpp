@@ -16,6 +16,12 @@ namespace zm::kernel::core {
 
 using WaitClock = std::chrono::steady_clock;
 
+/// Now on `WaitClock`, in nanoseconds: a time point that fits an atomic or a Python int.
+inline std::int64_t steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(WaitClock::now().time_since_epoch())
+        .count();
+}
+
 /// Longest anyone looks before sleeping.
 inline constexpr std::chrono::microseconds WATCH_LIMIT{1000};
 

@@ -74,7 +74,7 @@ def run_kernel(workbook_id: str, port: str) -> None:
 
     loop, polls_through_kernel = _new_loop(kernel)
     asyncio.set_event_loop(loop)
-    kernel._hold_until_release(polls_through_kernel)
+    kernel._hold_until_release(polls_through_kernel, loop)
     main_task = loop.create_task(kernel.main(workbook_id, port))
     # A SIGTERM ends the kernel like a closed connection: through its teardown.
     loop.add_signal_handler(signal.SIGTERM, main_task.cancel)
