@@ -43,7 +43,8 @@ def _parse(argv: list[str]) -> argparse.Namespace:
 class _KernelEpoll:
     """The selector's epoll object, polled through the kernel: a worker whose "sys_response" the
     listener took during the loop's turn is woken once the loop has let go of the interpreter
-    lock, so it does not wake only to sleep again on that lock."""
+    lock, so it does not wake only to sleep again on that lock; and workers wake the loop through
+    this poll once they have let go of it."""
 
     def __init__(self, epoll: select.epoll, poll: Any) -> None:
         self._epoll = epoll
