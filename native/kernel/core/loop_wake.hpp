@@ -58,9 +58,9 @@ private:
 
     std::atomic<const void *> loop_{nullptr};
     std::atomic<std::uint64_t> loop_thread_{0};
-    std::atomic<int> queued_{0};  ///< callbacks queued since the last wait
-    std::atomic<int> back_{0};    ///< outcomes queued with the lock let go, since the last wait
-    std::atomic<int> out_{0};     ///< runs submitted and not back
+    std::atomic<int> queued_{0}; ///< callbacks queued since the last wait
+    std::atomic<int> back_{0};   ///< outcomes queued with the lock let go, since the last wait
+    std::atomic<int> out_{0};    ///< runs submitted and not back
     std::atomic<std::int64_t> last_out_ns_{0}; ///< when the latest run was submitted
     std::atomic<bool> asleep_{false};
     AnswerClock clock_;
