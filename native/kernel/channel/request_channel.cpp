@@ -7,6 +7,7 @@
 #include "kernel/channel/release_channel.hpp"
 #include "kernel/channel/response_scan.hpp"
 #include "kernel/channel/response_waiter.hpp"
+#include "kernel/core/loop_wake.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
@@ -103,6 +104,7 @@ py::object send_sys_request(py::handle kernel, py::dict payload, py::handle time
     try {
         const double seconds = wait_seconds(timeout);
         py::gil_scoped_release released;
+        core::LoopWake::instance().let_go();
         signalled = waiter->wait_for(seconds, true);
     } catch (py::error_already_set &) {
         // An unusable timeout (an overflow) or an interrupt: leave no waiter behind.

@@ -37,6 +37,7 @@ void LoopWake::serve(const void *loop) {
     registered_epfd_ = -1; // a new loop polls a new epoll set
     queued_.store(0);
     back_.store(0);
+    let_go_.store(false, std::memory_order_relaxed);
     out_.store(0);
     loop_.store(loop);
 }
@@ -54,6 +55,8 @@ void LoopWake::queued() {
     queued_.fetch_add(1); // sequentially consistent, paired with `asleep_` in wait()
     wake_if_asleep();
 }
+
+void LoopWake::let_go() { let_go_.store(true, std::memory_order_release); }
 
 void LoopWake::run_back(WaitClock::duration took) {
     clock_.note(took);
@@ -107,7 +110,8 @@ int LoopWake::wait(int epfd, epoll_event *events, int maxevents, int ms) {
         seen = watch_until(
             deadline,
             [&] {
-                if (back_.load(std::memory_order_acquire) > 0)
+                if (back_.load(std::memory_order_acquire) > 0 ||
+                    let_go_.load(std::memory_order_acquire))
                     return true;
                 count = epoll_wait(epfd, events, maxevents, 0);
                 return count != 0;
@@ -131,6 +135,7 @@ int LoopWake::wait(int epfd, epoll_event *events, int maxevents, int ms) {
     // runs it.
     queued_.store(0);
     back_.store(0);
+    let_go_.store(false, std::memory_order_relaxed);
     return count <= 0 ? count : drop_own_events(events, count);
 }
 

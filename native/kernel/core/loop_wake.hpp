@@ -40,6 +40,10 @@ public:
     /// A callback was queued on the loop by a thread that holds the interpreter lock; from any
     /// thread.
     void queued();
+    /// The thread that queued callbacks now waits without the interpreter lock (a synchronous
+    /// request): a loop looking for a run's outcome takes them at once instead of when its look
+    /// ends. A sleeping loop was woken when they were queued.
+    void let_go();
     /// A run's outcome was queued on the loop and its worker let go of the lock; `took` is the
     /// time since the run was submitted. From the worker, without the interpreter lock.
     void run_back(WaitClock::duration took);
@@ -58,9 +62,10 @@ private:
 
     std::atomic<const void *> loop_{nullptr};
     std::atomic<std::uint64_t> loop_thread_{0};
-    std::atomic<int> queued_{0}; ///< callbacks queued since the last wait
-    std::atomic<int> back_{0};   ///< outcomes queued with the lock let go, since the last wait
-    std::atomic<int> out_{0};    ///< runs submitted and not back
+    std::atomic<int> queued_{0};      ///< callbacks queued since the last wait
+    std::atomic<int> back_{0};        ///< outcomes queued with the lock let go, since the last wait
+    std::atomic<bool> let_go_{false}; ///< a thread let go of the lock, since the last wait
+    std::atomic<int> out_{0};         ///< runs submitted and not back
     std::atomic<std::int64_t> last_out_ns_{0}; ///< when the latest run was submitted
     std::atomic<bool> asleep_{false};
     AnswerClock clock_;
