@@ -4,6 +4,7 @@
 #include "kernel/core/constants.hpp"
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/loop_handoff.hpp"
+#include "kernel/core/loop_wake.hpp"
 #include "kernel/core/runtime.hpp"
 #include "kernel/core/send_path.hpp"
 #include "kernel/texts.hpp"
@@ -149,6 +150,7 @@ void OutputQueue::put(py::handle kernel, py::handle loop,
         schedule_drain(kernel, loop);
     if (wait) {
         py::gil_scoped_release released;
+        LoopWake::instance().let_go(); // the drain may go now, even in a look for a quick run
         std::unique_lock<std::mutex> hold(mutex_);
         room_.wait(hold, [this] { return pending_bytes_ <= RESUME_LEVEL || closed_; });
     }
