@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <functional>
 #include <thread>
 
 #include <sys/epoll.h>
@@ -10,14 +9,6 @@
 #include <unistd.h>
 
 namespace zm::kernel::core {
-
-namespace {
-std::uint64_t this_thread_key() {
-    // Never 0, which stands for no thread.
-    return static_cast<std::uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id())) |
-           1U;
-}
-} // namespace
 
 LoopWake &LoopWake::instance() {
     // Leaked on purpose: workers may still queue their outcomes during interpreter exit.
@@ -33,7 +24,7 @@ void LoopWake::serve(const void *loop) {
     if (wake_fd_ < 0)
         loop = nullptr;
     loop_.store(nullptr);
-    loop_thread_.store(loop == nullptr ? 0 : this_thread_key());
+    loop_thread_.store(loop == nullptr ? std::thread::id() : std::this_thread::get_id());
     registered_epfd_ = -1; // a new loop polls a new epoll set
     queued_.store(0);
     back_.store(0);
@@ -44,7 +35,7 @@ void LoopWake::serve(const void *loop) {
 
 bool LoopWake::serves(const void *loop) const { return loop != nullptr && loop_.load() == loop; }
 
-bool LoopWake::on_loop_thread() const { return loop_thread_.load() == this_thread_key(); }
+bool LoopWake::on_loop_thread() const { return loop_thread_.load() == std::this_thread::get_id(); }
 
 void LoopWake::run_out() {
     last_out_ns_.store(steady_ns(), std::memory_order_relaxed);

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 
 struct epoll_event;
 
@@ -50,9 +51,10 @@ public:
 
     /// As epoll_wait(epfd, events, maxevents, ms), with the wake-up descriptor added to the set
     /// (its events are consumed, never returned). Returns at once when something was queued
-    /// since the last wait; while quick runs are out, looks before sleeping and returns when
-    /// one comes back (or something queued is still waiting when the look ends). Sets errno as
-    /// epoll_wait does.
+    /// since the last wait, unless it looks: while a run submitted within the recent window is
+    /// out, it looks for socket events, an outcome or a thread that let go of the lock before
+    /// it sleeps, and returns with whatever was queued meanwhile when the look ends. Sets errno
+    /// as epoll_wait does.
     int wait(int epfd, epoll_event *events, int maxevents, int ms);
 
 private:
@@ -61,8 +63,8 @@ private:
     int drop_own_events(epoll_event *events, int count);
 
     std::atomic<const void *> loop_{nullptr};
-    std::atomic<std::uint64_t> loop_thread_{0};
-    std::atomic<int> queued_{0};      ///< callbacks queued since the last wait
+    std::atomic<std::thread::id> loop_thread_{}; ///< no thread while no loop is served
+    std::atomic<int> queued_{0};                 ///< callbacks queued since the last wait
     std::atomic<int> back_{0};        ///< outcomes queued with the lock let go, since the last wait
     std::atomic<bool> let_go_{false}; ///< a thread let go of the lock, since the last wait
     std::atomic<int> out_{0};         ///< runs submitted and not back
