@@ -9,6 +9,7 @@ import math
 import pytest
 
 from support.business_layer import ThreadedBusinessLayer, connected_kernel, unconnected_kernel
+from support.timing import units
 from zentrel_master.python_server import kernel as kernel_module
 from zentrel_master.python_server.kernel import CHUNK_SIZE, json_dumps
 
@@ -200,3 +201,76 @@ class TestWithoutConnection:
             TypeError, match="has incorrect type"
         ):
             call(kernel)
+
+
+def message_of_utf8_size(size: int, char: str, **fields) -> dict:
+    """A message whose serialized text is exactly `size` bytes of UTF-8, mostly `char`."""
+    message = {"type": "big", **fields, "pad": ""}
+    room = size - len(json_dumps(message).encode())
+    width = len(char.encode())
+    message["pad"] = char * (room // width) + "a" * (room % width)
+    assert len(json_dumps(message).encode()) == size
+    return message
+
+
+@pytest.mark.off_protocol("outgoing")
+class TestFraming:
+    """The kernel frames its messages itself while the library's connection is open and idle."""
+
+    def test_every_length_encoding_and_multibyte_text_arrive_whole_and_in_order(
+        self, business_layer: ThreadedBusinessLayer, workbook_id: str
+    ):
+        # Around the 7-bit, 16-bit and 64-bit payload lengths, with 2-, 3- and 4-byte characters
+        # (the mask runs eight bytes at a time, so every remainder of eight comes up too).
+        sent = [
+            message_of_utf8_size(size, char, request_id=f"r{i}")
+            for i, (size, char) in enumerate(
+                (size, char)
+                for size in (60, 125, 126, 127, 133, 65535, 65536, 65537, 150_003)
+                for char in ("é", "中", "😀")
+                if size < 100_000 or len(char.encode()) > 2  # below the chunk size in characters
+            )
+        ]
+
+        async def scenario():
+            async with connected_kernel(business_layer, workbook_id) as (kernel, session):
+                assert type(kernel.websocket).__name__ == "ClientConnection"
+                for message in sent:
+                    await kernel.send_message(message)
+                received = [await session.areceive() for _ in sent]
+                return received, list(session.frames)
+
+        received, frames = run(scenario())
+        assert received == sent
+        assert len(frames) == len(sent)  # none of them chunked
+
+    def test_a_stand_in_socket_sends_through_its_own_send(self):
+        class StandIn:
+            def __init__(self):
+                self.texts = []
+
+            async def send(self, text):
+                self.texts.append(text)
+
+        async def scenario(kernel):
+            kernel.websocket = StandIn()
+            kernel._socket_lock = asyncio.Lock()
+            await kernel.send_message({"type": "hello", "text": "é"})
+            return kernel.websocket.texts
+
+        with unconnected_kernel("wb-stand-in") as kernel:
+            assert run(scenario(kernel)) == ['{"type":"hello","text":"é"}']
+
+    def test_frames_written_directly_and_the_librarys_own_frames_share_the_connection(
+        self, business_layer: ThreadedBusinessLayer, workbook_id: str
+    ):
+        async def scenario():
+            async with connected_kernel(business_layer, workbook_id) as (kernel, session):
+                pongs = []
+                for i in range(20):
+                    await kernel.send_message({"type": "n", "request_id": str(i)})
+                    pongs.append(await kernel.websocket.ping())
+                await asyncio.wait_for(asyncio.gather(*pongs), units())
+                return [(await session.areceive())["request_id"] for _ in range(20)]
+
+        assert run(scenario()) == [str(i) for i in range(20)]

@@ -269,7 +269,6 @@ Coro send_queued_output(py::object websocket, std::shared_ptr<OutputQueue> queue
     OutputQueue *raw = queue.get();
     ScopeGuard give_back([raw, &owed]() { raw->done(owed); });
     const Runtime::Names &n = runtime().names;
-    py::object send = get_attr(websocket, n.send);
     const bool debug = debug_on();
     for (OutputQueue::Entry &entry : batch) {
         py::object type = entry.head->type;
@@ -290,7 +289,7 @@ Coro send_queued_output(py::object websocket, std::shared_ptr<OutputQueue> queue
             if (static_cast<std::size_t>(PyUnicode_GET_LENGTH(raw_json.ptr())) > CHUNK_SIZE)
                 co_await send_chunks(websocket, raw_json, type, request_id);
             else
-                co_await send(raw_json);
+                co_await socket_send(websocket, raw_json);
             if (debug)
                 log().debug(zm::format(texts::MESSAGE_SENT, text_of(type), text_of(request_id)));
         }

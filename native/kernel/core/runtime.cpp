@@ -72,6 +72,16 @@ void init_runtime(py::module_ &m) {
     py::object websockets = py::module_::import("websockets");
     rt->ws_connect = websockets.attr("connect");
     rt->connection_closed = websockets.attr("ConnectionClosed");
+    rt->socket = {py::module_::import("websockets.asyncio.client").attr("ClientConnection"),
+                  py::module_::import("websockets.protocol").attr("State").attr("OPEN"),
+                  interned("protocol"),
+                  interned("state"),
+                  interned("transport"),
+                  interned("send_in_progress"),
+                  interned("paused"),
+                  interned("is_closing"),
+                  interned("write"),
+                  interned("drain")};
     rt->time_time = py::module_::import("time").attr("time");
     rt->uuid4 = py::module_::import("uuid").attr("uuid4");
     rt->thread_pool = py::module_::import("concurrent.futures").attr("ThreadPoolExecutor");

@@ -51,6 +51,13 @@ struct Runtime {
         py::object type, request_id, websocket, socket_lock, acquire, release, send, unknown, na,
             handle_message;
     } names;
+    /// The library's client connection, and what the send path reads of it to write a frame
+    /// straight to its transport (interned names).
+    struct Socket {
+        py::object client_type; ///< websockets.asyncio.client.ClientConnection
+        py::object open;        ///< websockets.protocol.State.OPEN
+        py::object protocol, state, transport, send_in_progress, paused, is_closing, write, drain;
+    } socket;
     py::object is_enabled_for; ///< the logger's bound isEnabledFor
     py::object debug_level;    ///< logging.DEBUG as an int object
 };

@@ -8,6 +8,7 @@
 #include "kernel/core/json_dumps.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
+#include "kernel/core/ws_frame.hpp"
 #include "kernel/texts.hpp"
 
 #include <chrono>
@@ -43,12 +44,73 @@ void log_dropped(py::handle msg_type, py::handle request_id, const std::string &
     log().error(zm::format(texts::SEND_FAILED, text_of(msg_type), text_of(request_id), failure));
 }
 
+/// `obj.name`, or an empty object when `obj` has no such attribute.
+py::object attr_if_any(py::handle obj, const py::object &name) {
+    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (value == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+            throw py::error_already_set();
+        PyErr_Clear();
+        return py::object();
+    }
+    return py::reinterpret_steal<py::object>(value);
+}
+
+/// The transport to write a frame to directly, or an empty object where the library's send must
+/// do it: a connection of another type (a stand-in) or of a library version that lacks what is
+/// read here, one not open, one in the middle of a fragmented message, or a transport already
+/// closing (the library then raises what the caller expects).
+py::object direct_transport(py::handle websocket) {
+    const Runtime::Socket &s = runtime().socket;
+    if (Py_TYPE(websocket.ptr()) != reinterpret_cast<PyTypeObject *>(s.client_type.ptr()))
+        return py::object();
+    py::object in_progress = attr_if_any(websocket, s.send_in_progress);
+    py::object protocol = attr_if_any(websocket, s.protocol);
+    if (!in_progress || !in_progress.is_none() || !protocol || !attr_if_any(websocket, s.paused))
+        return py::object();
+    py::object state = attr_if_any(protocol, s.state);
+    if (!state || state.ptr() != s.open.ptr())
+        return py::object();
+    py::object transport = attr_if_any(websocket, s.transport);
+    if (!transport || PyObject_IsTrue(get_attr(transport, s.is_closing)().ptr()))
+        return py::object();
+    return transport;
+}
+
 double now_seconds() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
+
+Coro socket_send(py::object websocket, py::object text) {
+    py::object transport = PyUnicode_Check(text.ptr()) ? direct_transport(websocket) : py::object();
+    if (!transport) {
+        co_await get_attr(websocket, runtime().names.send)(text);
+        co_return py::none();
+    }
+    Py_ssize_t size = 0;
+    const char *utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (utf8 == nullptr)
+        throw py::error_already_set(); // lone surrogates: the library's encode refuses them too
+    const auto length = static_cast<std::size_t>(size);
+    PyObject *frame =
+        PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(client_frame_size(length)));
+    if (frame == nullptr)
+        throw py::error_already_set();
+    py::object owned = py::reinterpret_steal<py::object>(frame);
+    write_client_frame(WS_OPCODE_TEXT, reinterpret_cast<const unsigned char *>(utf8), length,
+                       next_mask_key(),
+                       reinterpret_cast<unsigned char *>(PyBytes_AS_STRING(frame)));
+    const Runtime::Socket &s = runtime().socket;
+    get_attr(transport, s.write)(owned);
+    // The library's flow control: a write that took the transport past its high-water mark
+    // waits until the transport drains.
+    if (PyObject_IsTrue(get_attr(websocket, s.paused).ptr()))
+        co_await get_attr(websocket, s.drain)();
+    co_return py::none();
+}
 
 Coro send_message(py::object self, py::object message) {
     co_return co_await send_message_direct(self, message);
@@ -93,7 +155,7 @@ Coro send_message_direct(py::object self, py::object message) {
         if (output && output->has_pending())
             co_await send_queued_output(websocket, output);
         try {
-            co_await get_attr(websocket, n.send)(raw_json);
+            co_await socket_send(websocket, raw_json);
         } catch (py::error_already_set &e) {
             failure = send_failure(e);
         }
@@ -136,7 +198,6 @@ Coro send_chunks(py::object websocket, py::object raw_json, py::object message_t
     const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(raw_json.ptr()));
     const std::size_t total = chunk_count(length, CHUNK_SIZE);
     logger.info(zm::format(texts::CHUNKING, text_of(message_type), length, total));
-    py::object send = websocket.attr("send");
     py::str chunk_type(CHUNK_HEADER_TYPE);
     py::int_ total_obj(total);
     for (std::size_t i = 0; i < total; ++i) {
@@ -155,7 +216,7 @@ Coro send_chunks(py::object websocket, py::object raw_json, py::object message_t
         chunk["request_id"] = request_id;
         std::optional<std::string> failure;
         try {
-            co_await send(json_dumps(chunk));
+            co_await socket_send(websocket, json_dumps(chunk));
         } catch (py::error_already_set &e) {
             failure = send_failure(e);
         }

@@ -19,6 +19,11 @@ inline py::object dict_get(py::handle message, const py::object &key, const py::
 /// str(value) as UTF-8, for log texts.
 std::string text_of(py::handle value);
 
+/// Sends `text` as one message on `websocket`: as a frame written straight to the transport
+/// while the library's connection is open and idle, else through `websocket.send`. Either way
+/// it waits while the transport is over its high-water mark.
+Coro socket_send(py::object websocket, py::object text);
+
 Coro send_message(py::object self, py::object message);
 Coro send_message_direct(py::object self, py::object message);
 Coro send_chunked_message(py::object self, py::object raw_json, py::object message_type,

@@ -1,0 +1,87 @@
+#include "kernel/core/ws_frame.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <sys/random.h>
+
+namespace zm::kernel::core {
+
+namespace {
+
+constexpr unsigned char FIN = 0x80;
+constexpr unsigned char MASKED = 0x80;
+constexpr std::size_t MAX_7BIT = 125;
+constexpr std::size_t MAX_16BIT = 0xFFFF;
+constexpr unsigned char LENGTH_16BIT = 126;
+constexpr unsigned char LENGTH_64BIT = 127;
+constexpr std::size_t KEY_POOL_BYTES = 4096;
+
+std::size_t header_size(std::size_t payload) {
+    const std::size_t length_bytes = payload <= MAX_7BIT ? 0 : payload <= MAX_16BIT ? 2 : 8;
+    return 2 + length_bytes + 4;
+}
+
+void fill_random(unsigned char *out, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = getrandom(out, size, 0);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error(std::string("no random bytes for a mask key: ") +
+                                     std::strerror(errno));
+        }
+        out += got;
+        size -= static_cast<std::size_t>(got);
+    }
+}
+
+} // namespace
+
+std::size_t client_frame_size(std::size_t payload) { return header_size(payload) + payload; }
+
+void write_client_frame(std::uint8_t opcode, const unsigned char *payload, std::size_t size,
+                        std::array<unsigned char, 4> key, unsigned char *out) {
+    *out++ = static_cast<unsigned char>(FIN | (opcode & 0x0F));
+    if (size <= MAX_7BIT) {
+        *out++ = static_cast<unsigned char>(MASKED | size);
+    } else if (size <= MAX_16BIT) {
+        *out++ = MASKED | LENGTH_16BIT;
+        *out++ = static_cast<unsigned char>(size >> 8);
+        *out++ = static_cast<unsigned char>(size);
+    } else {
+        *out++ = MASKED | LENGTH_64BIT;
+        for (int shift = 56; shift >= 0; shift -= 8)
+            *out++ = static_cast<unsigned char>(static_cast<std::uint64_t>(size) >> shift);
+    }
+    std::memcpy(out, key.data(), key.size());
+    out += key.size();
+    // Eight bytes at a time: the key repeats every four bytes, so a doubled key masks a word.
+    std::uint64_t wide = 0;
+    for (std::size_t i = 0; i < sizeof wide; ++i)
+        reinterpret_cast<unsigned char *>(&wide)[i] = key[i % 4];
+    std::size_t i = 0;
+    for (; i + sizeof wide <= size; i += sizeof wide) {
+        std::uint64_t word;
+        std::memcpy(&word, payload + i, sizeof word);
+        word ^= wide;
+        std::memcpy(out + i, &word, sizeof word);
+    }
+    for (; i < size; ++i)
+        out[i] = payload[i] ^ key[i % 4];
+}
+
+std::array<unsigned char, 4> next_mask_key() {
+    thread_local std::array<unsigned char, KEY_POOL_BYTES> pool{};
+    thread_local std::size_t used = KEY_POOL_BYTES;
+    if (used == KEY_POOL_BYTES) {
+        fill_random(pool.data(), pool.size());
+        used = 0;
+    }
+    std::array<unsigned char, 4> key;
+    std::memcpy(key.data(), pool.data() + used, key.size());
+    used += key.size();
+    return key;
+}
+
+} // namespace zm::kernel::core
