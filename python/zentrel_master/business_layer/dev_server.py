@@ -118,7 +118,8 @@ class KernelSession:
 
     async def send_raw(self, frame: str | bytes) -> None:
         """Send one frame exactly as given, unchecked (for frames malformed on purpose)."""
-        await asyncio.wait_for(self.connected.wait(), None)
+        if not self.connected.is_set():
+            await self.connected.wait()
         assert self.connection is not None
         await self.connection.send(frame)
 
@@ -131,6 +132,8 @@ class KernelSession:
 
     async def receive(self, timeout: float | None = None) -> dict[str, Any]:
         """The next whole message from the kernel."""
+        if not self.messages.empty():  # no timer for a message already here
+            return self.messages.get_nowait()
         return await asyncio.wait_for(self.messages.get(), timeout)
 
     async def wait_for_log(self, fragment: str, timeout: float | None = None) -> str:
@@ -213,6 +216,8 @@ class DevBusinessLayer:
         self.sessions: dict[str, KernelSession] = {}
         #: Add-ins by workbook id (see `attach_addin`).
         self.addins: dict[str, Addin] = {}
+        #: Answers still waiting for their add-in (held so that they are not collected).
+        self._answering: set[asyncio.Task[None]] = set()
         self._server: Server | None = None
 
     @property
@@ -330,7 +335,15 @@ class DevBusinessLayer:
         if addin is not None:
             addin.observe(message)
         if kind == "sys_request":
-            asyncio.create_task(self._answer(session, message))
+            # Started at once: an add-in that answers on the spot has its answer written before
+            # this frame's handling ends, with no trip through the loop; one that waits goes on
+            # as a task, so receiving never waits for an answer.
+            task = asyncio.Task(
+                self._answer(session, message), loop=asyncio.get_running_loop(), eager_start=True
+            )
+            if not task.done():
+                self._answering.add(task)
+                task.add_done_callback(self._answering.discard)
         elif kind == "request_module_sync":
             name = message.get("module_name")
             if name in session.modules:
