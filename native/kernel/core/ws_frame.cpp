@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <stdexcept>
 #include <sys/random.h>
+#include <system_error>
 
 namespace zm::kernel::core {
 
@@ -28,8 +28,7 @@ void fill_random(unsigned char *out, std::size_t size) {
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw std::runtime_error(std::string("no random bytes for a mask key: ") +
-                                     std::strerror(errno));
+            throw std::system_error(errno, std::generic_category(), "getrandom");
         }
         out += got;
         size -= static_cast<std::size_t>(got);
