@@ -42,6 +42,17 @@ py::object interned(const char *text) {
     return py::reinterpret_steal<py::object>(s);
 }
 
+py::object attr_if_any(py::handle obj, py::handle name) {
+    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (value == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+            throw py::error_already_set();
+        PyErr_Clear();
+        return py::object();
+    }
+    return py::reinterpret_steal<py::object>(value);
+}
+
 bool truthy(py::handle value) {
     const int on = PyObject_IsTrue(value.ptr());
     if (on < 0)

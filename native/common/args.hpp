@@ -46,4 +46,8 @@ inline py::object get_attr(py::handle obj, const py::object &name) {
     return py::reinterpret_steal<py::object>(value);
 }
 
+/// Attribute `name` of `obj`, or an empty object when `obj` has no such attribute (an object of
+/// another version, say); any other error raises.
+py::object attr_if_any(py::handle obj, py::handle name);
+
 } // namespace zm

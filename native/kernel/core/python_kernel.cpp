@@ -5,6 +5,7 @@
 #include "common/text_format.hpp"
 #include "kernel/core/chunk_reassembly.hpp"
 #include "kernel/core/constants.hpp"
+#include "kernel/core/frame_reader.hpp"
 #include "kernel/core/kernel_hooks.hpp"
 #include "kernel/core/output_queue.hpp"
 #include "kernel/core/runtime.hpp"
@@ -174,6 +175,8 @@ Coro listen(py::object self) {
     Runtime &rt = runtime();
     const Logger &logger = log();
     py::object recv = self.attr("websocket").attr("recv");
+    // Where the kernel can, it reads its connection itself (see core/frame_reader).
+    std::shared_ptr<FrameReader> reader = FrameReader::install(self.attr("websocket"));
     const bool own_handler =
         resolves_to(self, runtime().names.handle_message, own_methods().handle_message);
     py::object handle = own_handler ? py::object() : self.attr("handle_message");
@@ -184,7 +187,10 @@ Coro listen(py::object self) {
             py::object frame;
             bool ended = false;
             try {
-                frame = co_await recv();
+                if (reader)
+                    frame = co_await next_message(reader);
+                else
+                    frame = co_await recv();
             } catch (py::error_already_set &e) {
                 // A normal close ends the receive loop like the end of iteration.
                 if (!e.matches(closed_ok.ptr()))

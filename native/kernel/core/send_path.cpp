@@ -44,18 +44,6 @@ void log_dropped(py::handle msg_type, py::handle request_id, const std::string &
     log().error(zm::format(texts::SEND_FAILED, text_of(msg_type), text_of(request_id), failure));
 }
 
-/// `obj.name`, or an empty object when `obj` has no such attribute.
-py::object attr_if_any(py::handle obj, const py::object &name) {
-    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
-    if (value == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
-            throw py::error_already_set();
-        PyErr_Clear();
-        return py::object();
-    }
-    return py::reinterpret_steal<py::object>(value);
-}
-
 /// The transport to write a frame to directly, or an empty object where the library's send must
 /// do it: a connection of another type (a stand-in) or of a library version that lacks what is
 /// read here, one not open, one in the middle of a fragmented message, or a transport already
