@@ -30,11 +30,13 @@ def outputs(messages: list[dict]) -> list[tuple[str, str]]:
 
 
 def output_without_request(session: Session, text: str, timeout: float) -> None:
-    """Waits for a "stdout" message with `text`, sending nothing meanwhile."""
-    while True:
+    """Waits until "stdout" messages have brought `text`, sending nothing meanwhile. A print's
+    pieces may leave apart: they merge only while the first still waits to be sent."""
+    seen = ""
+    while text not in seen:
         message = session.receive(timeout)
-        if message.get("type") == "stdout" and message["content"] == text:
-            return
+        if message.get("type") == "stdout":
+            seen += message["content"]
 
 
 def assert_runs_come_back(console: Console, rounds: int) -> None:

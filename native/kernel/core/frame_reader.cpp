@@ -14,7 +14,9 @@ constexpr std::size_t QUEUE_HIGH = 16;
 constexpr std::size_t QUEUE_LOW = 4;
 
 /// `obj.name`, or an empty object where another library version lacks it.
-py::object attr_or_null(py::handle obj, const char *name) { return attr_if_any(obj, py::str(name)); }
+py::object attr_or_null(py::handle obj, const char *name) {
+    return attr_if_any(obj, py::str(name));
+}
 
 /// How many whole messages the library holds already, or -1 when it holds part of one (or
 /// part of a frame), or cannot be read.
@@ -53,6 +55,9 @@ std::shared_ptr<FrameReader> FrameReader::install(py::handle websocket) {
     py::object recv = attr_or_null(websocket, "recv");
     if (!state || state.ptr() != s.open.ptr() || !transport || !receive || !lost || !recv)
         return nullptr;
+    // Methods of the connection's class, not a reader (or anything else) put on the instance.
+    if (!PyMethod_Check(receive.ptr()) || !PyMethod_Check(lost.ptr()))
+        return nullptr;
     const Py_ssize_t held = library_messages(websocket, protocol);
     if (held < 0)
         return nullptr;
@@ -83,7 +88,8 @@ void FrameReader::receive(py::handle data) {
         library_receive_(data);
         return;
     }
-    pending_.append(PyBytes_AS_STRING(data.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(data.ptr())));
+    pending_.append(PyBytes_AS_STRING(data.ptr()),
+                    static_cast<std::size_t>(PyBytes_GET_SIZE(data.ptr())));
     std::size_t used = 0;
     const auto *bytes = reinterpret_cast<const unsigned char *>(pending_.data());
     while (std::optional<FrameSplitter::Next> next =
@@ -91,9 +97,8 @@ void FrameReader::receive(py::handle data) {
         const char *frame = pending_.data() + used;
         switch (next->route) {
         case FrameSplitter::Route::Ours: {
-            PyObject *text = PyUnicode_DecodeUTF8(frame + next->head.size,
-                                                  static_cast<Py_ssize_t>(next->head.length),
-                                                  "strict");
+            PyObject *text = PyUnicode_DecodeUTF8(
+                frame + next->head.size, static_cast<Py_ssize_t>(next->head.length), "strict");
             if (text != nullptr) {
                 ready_.push_back(py::reinterpret_steal<py::object>(text));
                 break;

@@ -19,8 +19,9 @@ class FrameReader {
 public:
     /// A reader installed on `websocket` (the library's client connection, open, its
     /// `data_received` and `connection_lost` taken over), or null where the library must keep
-    /// reading: a stand-in, another library version, or a connection whose library already
-    /// holds part of a frame or of a message.
+    /// reading: a stand-in, another library version, a connection that already has a reader
+    /// (or other methods put on it), or one whose library already holds part of a frame or of
+    /// a message.
     static std::shared_ptr<FrameReader> install(py::handle websocket);
 
     /// The transport's bytes: whole frames are routed, the rest waits for more.
@@ -37,15 +38,15 @@ private:
     void hand_to_library(const char *data, std::size_t size);
 
     FrameSplitter splitter_;
-    std::string pending_;            ///< bytes of a frame not yet whole
-    std::deque<py::object> ready_;   ///< texts, and None where the library holds the message
-    py::object waiter_;              ///< the future `next_message` waits on, or None
-    py::object websocket_;           ///< the connection (until it is lost)
-    py::object transport_;           ///< its transport (reading paused while the queue is long)
-    py::object loop_;                ///< the loop the connection runs on
-    py::object library_receive_;     ///< the library's own data_received
-    py::object library_lost_;        ///< the library's own connection_lost
-    py::object library_recv_;        ///< the library's recv
+    std::string pending_;          ///< bytes of a frame not yet whole
+    std::deque<py::object> ready_; ///< texts, and None where the library holds the message
+    py::object waiter_;            ///< the future `next_message` waits on, or None
+    py::object websocket_;         ///< the connection (until it is lost)
+    py::object transport_;         ///< its transport (reading paused while the queue is long)
+    py::object loop_;              ///< the loop the connection runs on
+    py::object library_receive_;   ///< the library's own data_received
+    py::object library_lost_;      ///< the library's own connection_lost
+    py::object library_recv_;      ///< the library's recv
     bool paused_ = false;
 };
 
