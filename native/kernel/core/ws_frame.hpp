@@ -70,8 +70,6 @@ public:
     /// Hands everything from now on to the library (a frame the kernel could not take).
     void pass_through() { passing_through_ = true; }
     bool passing_through() const { return passing_through_; }
-    /// Starts inside a fragmented message the library holds part of.
-    void in_fragmented_message() { fragmented_ = true; }
 
 private:
     std::uint64_t max_size_;
