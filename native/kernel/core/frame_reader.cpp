@@ -3,6 +3,7 @@
 #include "common/args.hpp"
 #include "kernel/core/constants.hpp"
 #include "kernel/core/runtime.hpp"
+#include "kernel/core/send_path.hpp"
 
 namespace zm::kernel::core {
 
@@ -44,16 +45,14 @@ Py_ssize_t library_messages(py::handle websocket, py::handle protocol) {
 } // namespace
 
 std::shared_ptr<FrameReader> FrameReader::install(py::handle websocket) {
-    const Runtime::Socket &s = runtime().socket;
-    if (Py_TYPE(websocket.ptr()) != reinterpret_cast<PyTypeObject *>(s.client_type.ptr()))
+    py::object protocol = open_protocol(websocket);
+    if (!protocol)
         return nullptr;
-    py::object protocol = attr_or_null(websocket, "protocol");
-    py::object state = protocol ? attr_or_null(protocol, "state") : py::object();
-    py::object transport = attr_or_null(websocket, "transport");
+    py::object transport = attr_if_any(websocket, runtime().socket.transport);
     py::object receive = attr_or_null(websocket, "data_received");
     py::object lost = attr_or_null(websocket, "connection_lost");
     py::object recv = attr_or_null(websocket, "recv");
-    if (!state || state.ptr() != s.open.ptr() || !transport || !receive || !lost || !recv)
+    if (!transport || !receive || !lost || !recv)
         return nullptr;
     // Methods of the connection's class, not a reader (or anything else) put on the instance.
     if (!PyMethod_Check(receive.ptr()) || !PyMethod_Check(lost.ptr()))
@@ -126,10 +125,12 @@ void FrameReader::receive(py::handle data) {
         if (splitter_.passing_through())
             break;
     }
-    if (splitter_.passing_through() && used < pending_.size())
-        hand_to_library(pending_.data() + used, pending_.size() - used);
-    if (splitter_.passing_through())
+    if (splitter_.passing_through()) {
+        // Whatever follows the frame that turned reading over goes to the library as it came.
+        if (used < pending_.size())
+            hand_to_library(pending_.data() + used, pending_.size() - used);
         used = pending_.size();
+    }
     pending_.erase(0, used);
     if (!ready_.empty())
         wake();

@@ -45,19 +45,15 @@ void log_dropped(py::handle msg_type, py::handle request_id, const std::string &
 }
 
 /// The transport to write a frame to directly, or an empty object where the library's send must
-/// do it: a connection of another type (a stand-in) or of a library version that lacks what is
-/// read here, one not open, one in the middle of a fragmented message, or a transport already
-/// closing (the library then raises what the caller expects).
+/// do it: not the library's open connection (`open_protocol`), one lacking what is read here or
+/// in the middle of a fragmented message, or a transport already closing (the library then
+/// raises what the caller expects).
 py::object direct_transport(py::handle websocket) {
     const Runtime::Socket &s = runtime().socket;
-    if (Py_TYPE(websocket.ptr()) != reinterpret_cast<PyTypeObject *>(s.client_type.ptr()))
+    if (!open_protocol(websocket))
         return py::object();
     py::object in_progress = attr_if_any(websocket, s.send_in_progress);
-    py::object protocol = attr_if_any(websocket, s.protocol);
-    if (!in_progress || !in_progress.is_none() || !protocol || !attr_if_any(websocket, s.paused))
-        return py::object();
-    py::object state = attr_if_any(protocol, s.state);
-    if (!state || state.ptr() != s.open.ptr())
+    if (!in_progress || !in_progress.is_none() || !attr_if_any(websocket, s.paused))
         return py::object();
     py::object transport = attr_if_any(websocket, s.transport);
     if (!transport || PyObject_IsTrue(get_attr(transport, s.is_closing)().ptr()))
@@ -71,6 +67,15 @@ double now_seconds() {
 }
 
 } // namespace
+
+py::object open_protocol(py::handle websocket) {
+    const Runtime::Socket &s = runtime().socket;
+    if (Py_TYPE(websocket.ptr()) != reinterpret_cast<PyTypeObject *>(s.client_type.ptr()))
+        return py::object();
+    py::object protocol = attr_if_any(websocket, s.protocol);
+    py::object state = protocol ? attr_if_any(protocol, s.state) : py::object();
+    return state && state.ptr() == s.open.ptr() ? protocol : py::object();
+}
 
 Coro socket_send(py::object websocket, py::object text) {
     py::object transport = PyUnicode_Check(text.ptr()) ? direct_transport(websocket) : py::object();

@@ -19,6 +19,10 @@ inline py::object dict_get(py::handle message, const py::object &key, const py::
 /// str(value) as UTF-8, for log texts.
 std::string text_of(py::handle value);
 
+/// The protocol object of `websocket` when it is the library's own client connection (not a
+/// stand-in) and open; else an empty object.
+py::object open_protocol(py::handle websocket);
+
 /// Sends `text` as one message on `websocket`: as a frame written straight to the transport
 /// while the library's connection is open and idle, else through `websocket.send`. Either way
 /// it waits while the transport is over its high-water mark.
